@@ -1,0 +1,20 @@
+# Sanitizer builds are ordinary CMake build types, so the same test command runs them:
+#   ASan: AddressSanitizer + UndefinedBehaviorSanitizer;  TSan: ThreadSanitizer.
+set(_san_common "-O1 -g -fno-omit-frame-pointer")
+set(CMAKE_C_FLAGS_ASAN "${_san_common} -fsanitize=address,undefined -fno-sanitize-recover=undefined")
+set(CMAKE_CXX_FLAGS_ASAN "${CMAKE_C_FLAGS_ASAN}")
+set(CMAKE_EXE_LINKER_FLAGS_ASAN "-fsanitize=address,undefined")
+set(CMAKE_SHARED_LINKER_FLAGS_ASAN "-fsanitize=address,undefined")
+set(CMAKE_C_FLAGS_TSAN "${_san_common} -fsanitize=thread")
+set(CMAKE_CXX_FLAGS_TSAN "${CMAKE_C_FLAGS_TSAN}")
+set(CMAKE_EXE_LINKER_FLAGS_TSAN "-fsanitize=thread")
+set(CMAKE_SHARED_LINKER_FLAGS_TSAN "-fsanitize=thread")
+
+get_property(_multi GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
+if(_multi)
+  list(APPEND CMAKE_CONFIGURATION_TYPES ASan TSan)
+  list(REMOVE_DUPLICATES CMAKE_CONFIGURATION_TYPES)
+elseif(NOT CMAKE_BUILD_TYPE)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
+endif()
+set_property(CACHE CMAKE_BUILD_TYPE PROPERTY STRINGS Debug Release RelWithDebInfo ASan TSan)

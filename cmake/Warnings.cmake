@@ -1,0 +1,7 @@
+# Warnings for our own targets only (third-party headers are included as SYSTEM).
+add_library(tovi_warnings INTERFACE)
+target_compile_options(tovi_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor -Wno-missing-field-initializers)
+if(TOVI_WERROR)
+  target_compile_options(tovi_warnings INTERFACE -Werror)
+endif()

@@ -1,0 +1,4 @@
+#include "media/UnicodeProtocol.h"
+namespace tovi {
+void RegisterUnicodeProtocol() {}
+}

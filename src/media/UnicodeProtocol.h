@@ -1,0 +1,4 @@
+#pragma once
+namespace tovi {
+void RegisterUnicodeProtocol();
+}
