@@ -1,0 +1,405 @@
+// The transcoding engine: one TCustomFFmpeg performs one conversion job (one or more
+// input files into one output file).
+//
+// It owns every table and setting a media command-line tool of this kind keeps as
+// global state: the input and output files, the stream and metadata maps, the settings
+// that apply to the next input file, the next output stream or the whole job, the
+// generic codec option contexts and the run state. The converter component configures
+// it through ParseOption (one call per name=value line of a task's option text) and the
+// direct setters, then adds the input and output files and starts the job.
+//
+// Threading: configuration (everything declared here) runs on the caller's thread while
+// no job runs; an engine is never configured from two threads at once.
+//
+// Errors: validation failures raise FFmpegException with the system's fixed message;
+// nothing here catches them, so they reach the caller.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+extern "C" {
+#include <libavutil/avutil.h>
+#include <libavutil/rational.h>
+}
+
+#include "engine/BitstreamFilters.h"
+#include "engine/FFmpegException.h"
+#include "media/FFmpegLogger.h"
+#include "media/OptionContexts.h"
+#include "media/Owners.h"
+
+struct AVCodec;
+struct AVFormatContext;
+
+namespace tovi {
+
+// Capacities of the engine's fixed tables. A full table refuses the next entry with an
+// FFmpegException; nothing is ever written past one.
+constexpr int MAX_FILES = 20;             // input files, output file slots, metadata maps
+constexpr int MAX_STREAMS = 20;           // streams per file for scales, ids and filter chains
+constexpr int MAX_CODEC_OVERRIDES = 400;  // input decoder and output encoder overrides
+constexpr int MAX_STREAM_MAPS = 400;
+constexpr int MAX_META_DATA_MAPS = 20;
+
+// The media library's value for "no time stamp"; also "not set" for times here.
+constexpr std::int64_t NO_TIMESTAMP = AV_NOPTS_VALUE;
+
+// Disc and camcorder norms of the "target" option.
+enum class TTargetNorm { PAL, NTSC, FILM, Unknown };
+
+using TQuantMatrix = std::array<std::uint16_t, 64>;
+
+struct TStreamMap {
+  int FileIndex = 0;
+  int StreamIndex = 0;
+  int SyncFileIndex = 0;
+  int SyncStreamIndex = 0;
+};
+
+struct TMetaDataMap {
+  int OutFile = 0;
+  int InFile = 0;
+};
+
+// Settings read by the next input file or the next output stream. Which of them a
+// file or stream consumes (resets) is documented at AddInputFile / AddOutputFile.
+struct TPendingSettings {
+  std::string FormatName; // container format; empty = guess
+  int FrameWidth = 0;     // 0 = keep the input's size
+  int FrameHeight = 0;
+  double FrameAspectRatio = 0; // display aspect; 0 = unset
+  int FramePixelFormat = -1;   // AVPixelFormat, -1 = none
+  int AudioSampleFormat = -1;  // AVSampleFormat, -1 = none
+  int CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
+  // Indexed by AVMediaType: video, audio, data, subtitle.
+  std::array<int, 4> MaxFrames{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
+  AVRational FrameRate{0, 0}; // 0/0 = unset
+  double VideoQScale = 0;     // 0 = unset
+  std::optional<TQuantMatrix> IntraMatrix, InterMatrix;
+  std::string RcOverride;
+  bool VideoDisable = false;
+  int VideoDiscard = 0;
+  std::string VideoCodecName; // empty = guess
+  std::uint32_t VideoCodecTag = 0;
+  std::string VideoLanguage;
+  bool SameQuality = false;
+  bool Deinterlace = false;
+  int TopFieldFirst = -1; // -1 = take from the input
+  int MeThreshold = 0;
+  int IntraDcPrecision = 8;
+  bool LoopInput = false;
+  int LoopOutput = -1; // -1 = no output loop
+  bool QpHistogram = false;
+  std::string VideoFilters;
+  bool IntraOnly = false;
+  int AudioSampleRate = 44100;
+  std::uint64_t ChannelLayout = 0;
+  double AudioQScale = -99999.0; // -99999 = unset
+  bool AudioDisable = false;
+  int AudioChannels = 2;
+  std::string AudioCodecName;
+  std::uint32_t AudioCodecTag = 0;
+  std::string AudioLanguage;
+  bool SubtitleDisable = false;
+  std::string SubtitleCodecName;
+  std::string SubtitleLanguage;
+  std::uint32_t SubtitleCodecTag = 0;
+  bool AudioStreamCopy = false;
+  bool VideoStreamCopy = false;
+  bool SubtitleStreamCopy = false;
+  int VideoChannel = 0;
+  std::string VideoStandard;
+};
+
+// Settings for the whole job.
+struct TJobSettings {
+  double MuxPreloadSeconds = 0.5;
+  double MuxMaxDelaySeconds = 0.7;
+  std::int64_t RecordingTimeUs = INT64_MAX; // no limit
+  std::int64_t StartTimeUs = 0;
+  std::int64_t OutputTimestampSeconds = 0;
+  std::int64_t InputTsOffsetUs = 0; // for the next input
+  std::vector<std::pair<std::string, std::string>> Metadata;
+  bool HexDump = false;
+  bool PacketDump = false;
+  bool DoPsnr = false;
+  int Pass = 0;                // 0, 1 or 2
+  std::string PassLogFileName; // empty = "ffmpeg2pass"
+  int VideoSyncMethod = -1;    // -1 = automatic
+  int AudioSyncMethod = 0;
+  double AudioDriftThreshold = 0.1;
+  bool CopyTimestamps = false;
+  bool Shortest = false;
+  int VideoGlobalHeader = 0; // bit 0 global headers, bit 1 local headers
+  std::string VStatsFileName;
+  int ProgramId = 0;
+  int CopyInitialNonKeyFrames = 0;
+  bool RateEmulation = false;
+  int AudioVolume = 256; // 256 = unity
+  bool ExitOnError = false;
+  bool UsingVideoHooks = false;
+  int Verbose = 1;
+  int ThreadCount = 1; // decoder/encoder threads
+  bool InputSync = false;
+  std::int64_t LimitFileSizeBytes = 0; // 0 = none
+  bool ForceFps = false;
+  bool PgmyuvCompatibility = false;
+  double DtsDeltaThresholdSeconds = 10.0;
+  int ScalerFlags = 4; // bicubic
+  int OutputBufferSizeBytes = 262144;
+};
+
+// One opened input file and its timestamp offset.
+struct TInputFile {
+  TInputContextPtr Context;
+  std::int64_t TsOffsetUs = 0;
+};
+
+// One output file. In join mode the same record occupies several output slots.
+struct TOutputFile {
+  TOutputContextPtr Context;
+  std::string FileName; // native path; an empty file is deleted when it is closed
+};
+
+class TCustomFFmpeg {
+public:
+  // ResetSettings; the generic option contexts are created by Reset.
+  TCustomFFmpeg();
+  virtual ~TCustomFFmpeg();
+  TCustomFFmpeg(const TCustomFFmpeg &) = delete;
+  TCustomFFmpeg &operator=(const TCustomFFmpeg &) = delete;
+
+  // ---- life cycle ------------------------------------------------------------------
+  // Returns a used engine to the freshly created state and creates the generic option
+  // contexts. Does nothing while the converter libraries are not loaded.
+  void Reset();
+  // Every setting to its default; tables, counters and the stream id map cleared; the
+  // error flag cleared. Keeps the open files and the option contexts.
+  void ResetSettings();
+  // Releases the option contexts, the input and output files (deleting an output file
+  // of 0 bytes), the pending bitstream filter chains and the codec names. Without the
+  // libraries loaded, library objects are abandoned rather than freed.
+  void FreeAll();
+
+  // ---- configuration ---------------------------------------------------------------
+  // The option dispatcher: `name` without a leading dash, compared exactly. Unknown
+  // names go to SetGenericOption and are dropped silently when it refuses them.
+  void ParseOption(const std::string &name, const std::string &value);
+  // The generic option setter over the engine's option contexts: true when the name
+  // was found and the value accepted. False before Reset.
+  bool SetGenericOption(const std::string &name, const std::string &value);
+  bool SetGenericIntOption(const std::string &name, std::int64_t value);
+
+  // Opens an input file and registers it (false: not added, reason in LastErrorText).
+  bool AddInputFile(const std::string &fileName);
+  // Creates the output file and its streams: the number of output slots in use, or -1
+  // with the reason in LastErrorText.
+  int AddOutputFile(const std::string &fileName, bool join);
+
+  // Registers an opened demuxer context in the next input slot (the last step of
+  // AddInputFile). Throws FFmpegException when the table is full. Returns the index.
+  int RegisterInputFile(TInputContextPtr context, std::int64_t tsOffsetUs);
+
+  // Direct setters: each has the effect of the option named beside it.
+  void SetFormat(const std::string &name);          // "f"
+  void SetVerbose(int level);                       // "v"
+  void SetFrameRate(const std::string &text);       // "r"
+  void SetFrameSize(const std::string &text);       // "s"
+  void SetFrameAspectRatio(const std::string &text); // "aspect"
+  void SetCropTop(int pixels);                      // "croptop"
+  void SetCropBottom(int pixels);                   // "cropbottom"
+  void SetCropLeft(int pixels);                     // "cropleft"
+  void SetCropRight(int pixels);                    // "cropright"
+  void SetAudioRate(int hz);                        // "ar"; <= 0 ignored
+  void SetAudioChannels(int count);                 // "ac"; <= 0 ignored
+  void SetVideoCodec(const std::string &name);      // "vcodec"; "copy" = stream copy
+  void SetAudioCodec(const std::string &name);      // "acodec"
+  void SetSubtitleCodec(const std::string &name);   // "scodec"
+  void SetVideoTag(const std::string &text);        // "vtag"
+  void SetAudioTag(const std::string &text);        // "atag"
+  void SetSubtitleTag(const std::string &text);     // "stag"
+  void SetVideoFilters(const std::string &text);    // "vfilters"
+  void SetStartTime(std::int64_t us);               // "ss"; NO_TIMESTAMP ignored
+  void SetRecordingTime(std::int64_t us);           // "t"; NO_TIMESTAMP ignored
+  void SetProgramId(int id);                        // "programid"; negative ignored
+  void SetAudioVolume(int volume);                  // "vol"; negative ignored
+  void SetAudioSyncMethod(int method);              // "async"
+  void SetVideoSyncMethod(int method);              // "vsync"
+  void SetMuxMaxDelay(double seconds);              // "muxdelay"; <= 0 ignored
+  void SetMuxPreload(double seconds);               // "muxpreload"; <= 0 ignored
+  void AddMetadata(const std::string &key, const std::string &value); // "metadata"
+  // "target": type "vcd", "svcd", "dvd", "dv" or "dv50"; norm "pal", "ntsc", "film" or
+  // anything else for automatic; defaultNorm when the automatic decision finds nothing.
+  void SetTarget(const std::string &type, const std::string &norm, const std::string &defaultNorm);
+  // "apre", "vpre", "spre", "fpre": only the first letter of `kind` matters.
+  void LoadPreset(const std::string &kind, const std::string &name);
+  // "absf", "vbsf", "sbsf": only the first letter of `kind` matters.
+  void AddBitstreamFilter(const std::string &kind, const std::string &text);
+
+  // Settings the component sets directly.
+  void SetVideoDisabled(bool value) { pending_.VideoDisable = value; }
+  void SetAudioDisabled(bool value) { pending_.AudioDisable = value; }
+  void SetSubtitleDisabled(bool value) { pending_.SubtitleDisable = value; }
+  void SetVideoLanguage(const std::string &value) { pending_.VideoLanguage = value; }
+  void SetAudioLanguage(const std::string &value) { pending_.AudioLanguage = value; }
+  void SetSubtitleLanguage(const std::string &value) { pending_.SubtitleLanguage = value; }
+  void SetInputSync(bool value) { job_.InputSync = value; }
+  void SetCopyTimestamps(bool value) { job_.CopyTimestamps = value; }
+  void SetOutputTimestamp(std::int64_t seconds) { job_.OutputTimestampSeconds = seconds; }
+  void SetProgressIntervalUs(std::int64_t us) { progressIntervalUs_ = us; }
+  void SetPreviewFlags(int flags) { previewFlags_ = flags; }
+  // Decoder and encoder threads; 0 = as many as the machine has cores. Throws for a
+  // negative count. The "threads" option itself stays refused.
+  void SetThreadCount(int count);
+
+  // ---- state -----------------------------------------------------------------------
+  const TPendingSettings &Pending() const { return pending_; }
+  const TJobSettings &Job() const { return job_; }
+  const std::string &LastErrorText() const { return lastError_; }
+  std::int64_t ProgressTotalUs() const { return progressTotalUs_; }
+  std::int64_t ProgressIntervalUs() const { return progressIntervalUs_; }
+  std::int64_t PreviewIntervalUs() const { return previewIntervalUs_; }
+  int PreviewFlags() const { return previewFlags_; }
+  bool JoinMode() const { return joinMode_; }
+  bool ErrorOccurred() const { return errorOccurred_; }
+
+  int InputFileCount() const { return inputCount_; }
+  const TInputFile &InputFile(int index) const { return inputFiles_.at(static_cast<size_t>(index)); }
+  int OutputFileCount() const { return outputCount_; }
+  std::span<const TStreamMap> StreamMaps() const { return {streamMaps_.data(), size_t(streamMapCount_)}; }
+  std::span<const TMetaDataMap> MetaDataMaps() const {
+    return {metaDataMaps_.data(), size_t(metaDataMapCount_)};
+  }
+  std::span<const AVCodec *const> DecoderOverrides() const {
+    return {decoderOverrides_.data(), size_t(decoderOverrideCount_)};
+  }
+  std::span<const AVCodec *const> EncoderOverrides() const {
+    return {encoderOverrides_.data(), size_t(encoderOverrideCount_)};
+  }
+  // Timestamp scale for (input file, stream); 0 = not set.
+  double InputTsScale(int file, int stream) const;
+  const std::array<int, MAX_STREAMS> &StreamIdMap() const { return streamIdMap_; }
+  // Pending chain for the next stream of a media type (video, audio; anything else:
+  // subtitle) and the chain attached to an output stream.
+  const TBitstreamFilterChain &PendingBitstreamFilters(AVMediaType type) const;
+  const TBitstreamFilterChain &OutputBitstreamFilters(int file, int stream) const;
+  // The generic option contexts; null before Reset.
+  const TOptionContexts *GenericOptions() const { return optionContexts_.get(); }
+
+  // Codec lookup by name shared by input and output files: true with `id` (and the
+  // codec) on success, also for an empty name (id AV_CODEC_ID_NONE). Encoders of the
+  // old generation are found under their replacement name. On failure the message is
+  // in LastErrorText.
+  bool FindCodec(const std::string &name, AVMediaType type, bool encoder, int strictness, AVCodecID &id,
+                 const AVCodec **codec = nullptr);
+
+protected:
+  // Logs with the engine as sender.
+  void Log(TLogLevel level, const std::string &text) const;
+  void LogFmt(TLogLevel level, const char *format, ...) const __attribute__((format(printf, 3, 4)));
+
+private:
+  struct TOptionDef {
+    std::string_view Name;
+    void (*Action)(TCustomFFmpeg &engine, const std::string &name, const std::string &value);
+  };
+  static const TOptionDef *FindOption(std::string_view name);
+
+  // Throws FFmpegException when the converter libraries are not bound.
+  static void RequireLibraries();
+
+  // Option actions with more than one line (FFmpegOptionParsers.cpp).
+  static std::int64_t ParseDuration(const std::string &name, const std::string &value);
+  static std::int64_t ParseDate(const std::string &name, const std::string &value);
+  void OptionBitRate(const std::string &name, const std::string &value, AVMediaType type);
+  void OptionMap(const std::string &value);
+  void OptionMapMetaData(const std::string &value);
+  void OptionItsScale(const std::string &value);
+  void OptionMetadata(const std::string &value);
+  void OptionStreamId(const std::string &name, const std::string &value);
+  void OptionPixelFormat(const std::string &value);
+  void OptionSampleFormat(const std::string &value);
+  void OptionMatrix(const std::string &value, std::optional<TQuantMatrix> &matrix);
+  void OptionVStats();
+  void OptionTarget(const std::string &value);
+  void OptionNewStream(AVMediaType type);
+  void OptionDoNothing(const std::string &name);
+  void SetCodecName(AVMediaType type, const std::string &name);
+  static std::uint32_t ParseCodecTag(const std::string &text, const char *what, std::uint32_t current);
+  enum class TCropSide { Top, Bottom, Left, Right };
+  void SetCrop(TCropSide side, int pixels);
+
+  // Generic option contexts (FFmpegGeneric.cpp).
+  void CreateGenericOptions();
+  void FreeGenericOptions();
+  std::int64_t GenericBitRate(AVMediaType type) const;
+
+  // Targets and presets.
+  TTargetNorm DecideNorm(const std::string &norm, const std::string &defaultNorm) const;
+  void ApplyPresetText(const std::string &presetName, const std::string &text);
+  TBitstreamFilterChain &PendingChain(char kindLetter);
+
+  // Table appends with capacity checks, used by the option actions and file steps.
+  void AppendStreamMap(const TStreamMap &map);
+  void AppendMetaDataMap(const TMetaDataMap &map);
+  void AppendDecoderOverride(const AVCodec *codec);
+  void AppendEncoderOverride(const AVCodec *codec);
+
+  // Parts of the job not yet built here: output streams and video hooks.
+  void NewVideoStream(AVFormatContext *output);
+  void NewAudioStream(AVFormatContext *output);
+  void NewSubtitleStream(AVFormatContext *output);
+  void AddVideoHook(const std::string &commandLine);
+
+  void CloseFiles(bool librariesLoaded);
+
+  // ---- settings ----
+  TPendingSettings pending_;
+  TJobSettings job_;
+  std::unique_ptr<TOptionContexts> optionContexts_;
+
+  // ---- tables ----
+  std::array<TInputFile, MAX_FILES> inputFiles_;
+  int inputCount_ = 0;
+  std::array<std::array<double, MAX_STREAMS>, MAX_FILES> inputTsScale_{};
+  std::array<const AVCodec *, MAX_CODEC_OVERRIDES> decoderOverrides_{};
+  int decoderOverrideCount_ = 0;
+  std::array<std::shared_ptr<TOutputFile>, MAX_FILES> outputFiles_;
+  int outputCount_ = 0;
+  std::array<const AVCodec *, MAX_CODEC_OVERRIDES> encoderOverrides_{};
+  int encoderOverrideCount_ = 0;
+  std::array<TStreamMap, MAX_STREAM_MAPS> streamMaps_{};
+  int streamMapCount_ = 0;
+  std::array<TMetaDataMap, MAX_META_DATA_MAPS> metaDataMaps_{};
+  int metaDataMapCount_ = 0;
+  std::array<int, MAX_STREAMS> streamIdMap_{};
+  std::array<std::array<TBitstreamFilterChain, MAX_STREAMS>, MAX_FILES> outputBitstreamFilters_;
+  TBitstreamFilterChain pendingVideoFilters_, pendingAudioFilters_, pendingSubtitleFilters_;
+
+  // ---- run state ----
+  // Written by the worker thread of a running job and read by the caller.
+  std::atomic<bool> busy_{false};
+  std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> completedNormally_{false};
+  std::atomic<bool> terminated_{false};
+  bool errorOccurred_ = false;
+  std::string errorMessage_;
+  std::string lastError_;
+  bool joinMode_ = false;
+  int previewFlags_ = 0;
+  std::int64_t progressTotalUs_ = -1; // -1 = unknown
+  std::int64_t progressIntervalUs_ = 500000;
+  std::int64_t previewIntervalUs_ = 100000;
+};
+
+} // namespace tovi
