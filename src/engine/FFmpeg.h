@@ -161,13 +161,13 @@ struct TJobSettings {
 
 // One opened input file and its timestamp offset.
 struct TInputFile {
-  TInputContextPtr Context;
+  InputFormatContextPtr Context;
   std::int64_t TsOffsetUs = 0;
 };
 
 // One output file. In join mode the same record occupies several output slots.
 struct TOutputFile {
-  TOutputContextPtr Context;
+  FormatContextPtr Context; // its I/O context is closed before the owner goes
   std::string FileName; // native path; an empty file is deleted when it is closed
 };
 
@@ -208,7 +208,7 @@ public:
 
   // Registers an opened demuxer context in the next input slot (the last step of
   // AddInputFile). Throws FFmpegException when the table is full. Returns the index.
-  int RegisterInputFile(TInputContextPtr context, std::int64_t tsOffsetUs);
+  int RegisterInputFile(InputFormatContextPtr context, std::int64_t tsOffsetUs);
 
   // Direct setters: each has the effect of the option named beside it.
   void SetFormat(const std::string &name);          // "f"

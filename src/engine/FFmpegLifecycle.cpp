@@ -101,7 +101,7 @@ void TCustomFFmpeg::CloseFiles(bool librariesLoaded) {
   pendingSubtitleFilters_.Clear();
 }
 
-int TCustomFFmpeg::RegisterInputFile(TInputContextPtr context, std::int64_t tsOffsetUs) {
+int TCustomFFmpeg::RegisterInputFile(InputFormatContextPtr context, std::int64_t tsOffsetUs) {
   if (inputCount_ >= MAX_FILES)
     throw FFmpegException::Fmt("Too many input files (the table holds %d)", MAX_FILES);
   TInputFile &slot = inputFiles_[static_cast<size_t>(inputCount_)];

@@ -92,7 +92,7 @@ protected:
 private:
   std::int64_t ContextInt(int index, const char *name) const {
     std::int64_t value = 0;
-    EXPECT_GE(ff::av_opt_get_int(engine_.GenericOptions()->Codec[size_t(index)], name, 0, &value), 0) << name;
+    EXPECT_GE(ff::av_opt_get_int(engine_.GenericOptions()->CodecOptions(index), name, 0, &value), 0) << name;
     return value;
   }
 };

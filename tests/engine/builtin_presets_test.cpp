@@ -51,8 +51,10 @@ void Inspect(TEncodedStream &out) {
   if (!codec) return ::testing::AssertionFailure() << "this FFmpeg has no libx264 encoder";
   AVCodecContext *context = ff::avcodec_alloc_context3(codec);
   const TOptionContexts &options = *engine.GenericOptions();
-  CopyGenericOptions(options, context, options.Codec[0], AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
-  ApplyPrivateOptions(options, context);
+  CopyGenericOptions(options, context, options.CodecOptions(AVMEDIA_TYPE_VIDEO),
+                     AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
+  AVDictionary *privateOptions = nullptr;
+  ApplyPrivateOptions(options, codec, &privateOptions);
   context->width = 64;
   context->height = 64;
   context->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -63,13 +65,23 @@ void Inspect(TEncodedStream &out) {
   int ret;
   {
     std::lock_guard lock(CodecLock());
-    ret = ff::avcodec_open2(context, codec, nullptr);
+    ret = ff::avcodec_open2(context, codec, &privateOptions);
   }
+  // Every private option must have been taken by the encoder.
+  const int leftOver = ff::av_dict_count(privateOptions);
+  AVDictionaryEntry *unused = ff::av_dict_get(privateOptions, "", nullptr, AV_DICT_IGNORE_SUFFIX);
+  const std::string unusedName = unused ? unused->key : "";
+  ff::av_dict_free(&privateOptions);
   if (ret < 0) {
     char error[AV_ERROR_MAX_STRING_SIZE] = {};
     ff::av_strerror(ret, error, sizeof error);
     ff::avcodec_free_context(&context);
     return ::testing::AssertionFailure() << "avcodec_open2: " << error;
+  }
+  if (leftOver != 0) {
+    std::lock_guard lock(CodecLock());
+    ff::avcodec_free_context(&context);
+    return ::testing::AssertionFailure() << "option not taken by libx264: " << unusedName;
   }
   out.Bytes.assign(context->extradata, context->extradata + context->extradata_size);
   AVFrame *frame = ff::av_frame_alloc();

@@ -203,10 +203,10 @@ TEST_F(OptionTest, BitRatesWarnWhenGivenInKilobits) {
 }
 
 TEST_F(OptionTest, UnknownNamesChangeNothing) {
-  const auto namesBefore = engine_.GenericOptions()->Names;
+  const auto namesBefore = engine_.GenericOptions()->Names();
   EXPECT_NO_THROW(Set("no_such_option", "1"));
   EXPECT_NO_THROW(Set("-vcodec", "libx264")); // names come without the dash
-  EXPECT_EQ(engine_.GenericOptions()->Names, namesBefore);
+  EXPECT_EQ(engine_.GenericOptions()->Names(), namesBefore);
   EXPECT_TRUE(engine_.Pending().VideoCodecName.empty());
   // A known generic name reaches its context.
   Set("g", "12");
@@ -361,10 +361,10 @@ TEST_F(OptionTest, StreamMapsAndTheirTableLimit) {
 
 TEST_F(OptionTest, InputTableRefusesTheTwentyFirstFile) {
   for (int i = 0; i < MAX_FILES; ++i) {
-    TInputContextPtr context(ff::avformat_alloc_context());
+    InputFormatContextPtr context(ff::avformat_alloc_context());
     EXPECT_EQ(engine_.RegisterInputFile(std::move(context), i), i);
   }
-  TInputContextPtr extra(ff::avformat_alloc_context());
+  InputFormatContextPtr extra(ff::avformat_alloc_context());
   EXPECT_EQ(Raised([&] { engine_.RegisterInputFile(std::move(extra), 0); }),
             "Too many input files (the table holds 20)");
   EXPECT_EQ(engine_.InputFileCount(), MAX_FILES);

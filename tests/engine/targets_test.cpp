@@ -14,7 +14,7 @@ protected:
   }
   // An input whose only video stream runs at `rate` (what AddInputFile would register).
   void AddInputWithVideoRate(AVRational rate) {
-    TInputContextPtr input(ff::avformat_alloc_context());
+    InputFormatContextPtr input(ff::avformat_alloc_context());
     ASSERT_TRUE(input);
     AVStream *audio = ff::avformat_new_stream(input.get(), nullptr);
     audio->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;

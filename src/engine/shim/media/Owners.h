@@ -3,16 +3,16 @@
 #include <memory>
 #include "media/EntryPoints.h"
 namespace tovi {
-struct TInputContextClose {
-  void operator()(AVFormatContext *c) const {
-    if (c && ff::avformat_close_input) ff::avformat_close_input(&c);
-  }
+struct FormatContextFree {
+  void operator()(AVFormatContext *p) const noexcept { ff::avformat_free_context(p); }
 };
-struct TOutputContextFree {
-  void operator()(AVFormatContext *c) const {
-    if (c && ff::avformat_free_context) ff::avformat_free_context(c);
-  }
+struct InputFormatContextClose {
+  void operator()(AVFormatContext *p) const noexcept { ff::avformat_close_input(&p); }
 };
-using TInputContextPtr = std::unique_ptr<AVFormatContext, TInputContextClose>;
-using TOutputContextPtr = std::unique_ptr<AVFormatContext, TOutputContextFree>;
+struct CodecContextFree {
+  void operator()(AVCodecContext *p) const noexcept { ff::avcodec_free_context(&p); }
+};
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextFree>;
+using InputFormatContextPtr = std::unique_ptr<AVFormatContext, InputFormatContextClose>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
 } // namespace tovi
