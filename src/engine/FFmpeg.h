@@ -160,7 +160,7 @@ struct TJobSettings {
 };
 
 // One opened input file and its timestamp offset.
-struct TInputFile {
+struct TInputSlot {
   InputFormatContextPtr Context;
   std::int64_t TsOffsetUs = 0;
 };
@@ -274,7 +274,7 @@ public:
   bool ErrorOccurred() const { return errorOccurred_; }
 
   int InputFileCount() const { return inputCount_; }
-  const TInputFile &InputFile(int index) const { return inputFiles_.at(static_cast<size_t>(index)); }
+  const TInputSlot &InputFile(int index) const { return inputFiles_.at(static_cast<size_t>(index)); }
   int OutputFileCount() const { return outputCount_; }
   std::span<const TStreamMap> StreamMaps() const { return {streamMaps_.data(), size_t(streamMapCount_)}; }
   std::span<const TMetaDataMap> MetaDataMaps() const {
@@ -369,7 +369,7 @@ private:
   std::unique_ptr<TOptionContexts> optionContexts_;
 
   // ---- tables ----
-  std::array<TInputFile, MAX_FILES> inputFiles_;
+  std::array<TInputSlot, MAX_FILES> inputFiles_;
   int inputCount_ = 0;
   std::array<std::array<double, MAX_STREAMS>, MAX_FILES> inputTsScale_{};
   std::array<const AVCodec *, MAX_CODEC_OVERRIDES> decoderOverrides_{};

@@ -88,9 +88,9 @@ void TCustomFFmpeg::CloseFiles(bool librariesLoaded) {
       std::filesystem::remove(file->FileName, ec);
   }
   outputCount_ = 0;
-  for (TInputFile &input : inputFiles_) {
+  for (TInputSlot &input : inputFiles_) {
     if (!librariesLoaded) Abandon(input.Context);
-    input = TInputFile{};
+    input = TInputSlot{};
   }
   inputCount_ = 0;
   // Filter contexts are freed only through a bound entry point (TBsfContextFree).
@@ -104,7 +104,7 @@ void TCustomFFmpeg::CloseFiles(bool librariesLoaded) {
 int TCustomFFmpeg::RegisterInputFile(InputFormatContextPtr context, std::int64_t tsOffsetUs) {
   if (inputCount_ >= MAX_FILES)
     throw FFmpegException::Fmt("Too many input files (the table holds %d)", MAX_FILES);
-  TInputFile &slot = inputFiles_[static_cast<size_t>(inputCount_)];
+  TInputSlot &slot = inputFiles_[static_cast<size_t>(inputCount_)];
   slot.Context = std::move(context);
   slot.TsOffsetUs = tsOffsetUs;
   return inputCount_++;
