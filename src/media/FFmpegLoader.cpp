@@ -98,6 +98,18 @@ std::vector<int> FolderDependencies(int kind) {
   }
 }
 
+constexpr int kOpenFlags = RTLD_NOW | RTLD_GLOBAL;
+
+// Once a library is bound, unloading releases our handle but keeps its code mapped:
+// the libraries start threads and register exit handlers of their own, and a stray
+// call into an unmapped library would crash instead of failing cleanly. A library that
+// failed to bind is really closed, so a broken copy never shadows a good one later.
+void KeepMapped(void *handle) {
+  link_map *map = nullptr;
+  if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name || !*map->l_name) return;
+  if (void *again = dlopen(map->l_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) dlclose(again);
+}
+
 bool IsExistingRegularFile(const std::string &path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -208,11 +220,11 @@ bool TFFmpegLoader::LoadLibrary(int kind) {
       for (int dep : FolderDependencies(kind)) {
         const std::string depPath = folder + LibraryFileName(dep);
         if (IsExistingRegularFile(depPath))
-          if (void *h = dlopen(depPath.c_str(), RTLD_NOW | RTLD_GLOBAL))
+          if (void *h = dlopen(depPath.c_str(), kOpenFlags))
             st.DependencyHandles.push_back(h);
       }
     }
-    void *handle = dlopen((fromFolder ? fileName : name).c_str(), RTLD_NOW | RTLD_GLOBAL);
+    void *handle = dlopen((fromFolder ? fileName : name).c_str(), kOpenFlags);
     if (!handle) {
       lastError_ = "Load library " + fileName + " error: " + DlErrorText();
       UnloadLibraryLocked(kind);
@@ -225,6 +237,8 @@ bool TFFmpegLoader::LoadLibrary(int kind) {
     try {
       item.Bind(fileName, st.Handle);
       st.Loaded = true;
+      KeepMapped(st.Handle);
+      for (void *h : st.DependencyHandles) KeepMapped(h);
     } catch (const std::exception &e) {
       lastError_ = e.what();
     }
