@@ -95,7 +95,6 @@ int HookClose2(AVFormatContext *s, AVIOContext *pb) {
 
 } // namespace
 
-// Called from RegisterUnicodeProtocol: a new binding of the library has new addresses.
 void ForgetCapturedFormatCallbacks() {
   std::lock_guard lock(g_mutex);
   g_captured = false;

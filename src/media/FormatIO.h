@@ -23,6 +23,10 @@ namespace tovi {
 // format contexts some other way.
 void InstallUnicodeIOHooks(AVFormatContext *ctx);
 
+// RegisterUnicodeProtocol calls this on every binding of the library: the callbacks the
+// hooks captured from an earlier binding point into code that is gone.
+void ForgetCapturedFormatCallbacks();
+
 // Closes an input context with avformat_close_input.
 struct TInputContextCloser {
   void operator()(AVFormatContext *ctx) const;

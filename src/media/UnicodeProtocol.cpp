@@ -12,10 +12,9 @@
 #include <vector>
 
 #include "media/EntryPoints.h"
+#include "media/FormatIO.h"
 
 namespace tovi {
-
-void ForgetCapturedFormatCallbacks(); // FormatIO.cpp
 
 namespace {
 
