@@ -25,6 +25,7 @@
   X(avcodec_alloc_context3)                                                              \
   X(avcodec_free_context)                                                                \
   X(avcodec_open2)                                                                       \
+  X(avcodec_is_open)                                                                     \
   X(avcodec_parameters_alloc)                                                            \
   X(avcodec_parameters_free)                                                             \
   X(avcodec_parameters_copy)                                                             \

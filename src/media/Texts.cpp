@@ -1,0 +1,150 @@
+#include "media/Texts.h"
+
+#include <charconv>
+#include <cinttypes>
+#include <cstdio>
+
+namespace tovi {
+namespace {
+
+template <typename... Args> std::string Format(const char *format, Args... args) {
+  const int n = std::snprintf(nullptr, 0, format, args...);
+  if (n <= 0) return {};
+  std::string text(static_cast<size_t>(n), '\0');
+  std::snprintf(text.data(), text.size() + 1, format, args...);
+  return text;
+}
+
+std::string Trim(const char *text) {
+  if (!text) return {};
+  const std::string s(text);
+  constexpr const char *kSpace = " \t\r\n\v\f";
+  const size_t first = s.find_first_not_of(kSpace);
+  if (first == std::string::npos) return {};
+  return s.substr(first, s.find_last_not_of(kSpace) - first + 1);
+}
+
+// Two decimals with a '.' whatever the process locale (the Qt application sets the
+// user's locale for the C library).
+std::string Fixed2(double value, const char *unit) {
+  char digits[64];
+  const auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 2);
+  return std::string(digits, result.ptr) + " " + unit;
+}
+
+struct CodeText {
+  int code;
+  const char *text;
+};
+
+// The old libraries' codes first, with their historical values (Windows errno numbers
+// among them), then today's codes. A code listed in both keeps the historical text:
+// -22 is AVERROR(EINVAL) now, and -1163346256 is AVERROR_PATCHWELCOME.
+constexpr CodeText kCodeTexts[] = {
+    {-1163346256, "Not yet implemented in FFmpeg"},
+    {-10043, "Unsupported network protocol"},
+    {-42, "Unknown format"},
+    {-33, "Number syntax expected in filename"},
+    {-32, "End of file"},
+    {-22, "Invalid data found when processing input"},
+    {-12, "Not enough memory"},
+    {-5, "I/O error"},
+    {-2, "No such file or directory"},
+    {AVERROR_EOF, "End of file"},
+    {AVERROR_INVALIDDATA, "Invalid data found when processing input"},
+    {AVERROR_BSF_NOT_FOUND, "Bitstream filter not found"},
+    {AVERROR_DECODER_NOT_FOUND, "Decoder not found"},
+    {AVERROR_DEMUXER_NOT_FOUND, "Demuxer not found"},
+    {AVERROR_ENCODER_NOT_FOUND, "Encoder not found"},
+    {AVERROR_FILTER_NOT_FOUND, "Filter not found"},
+    {AVERROR_MUXER_NOT_FOUND, "Muxer not found"},
+    {AVERROR_OPTION_NOT_FOUND, "Option not found"},
+    {AVERROR_PROTOCOL_NOT_FOUND, "Protocol not found"},
+    {AVERROR_STREAM_NOT_FOUND, "Stream not found"},
+    {AVERROR_BUG, "Internal bug, should not have happened"},
+    {AVERROR_EXIT, "Immediate exit requested"},
+    {AVERROR_EXTERNAL, "Generic error in an external library"},
+    {AVERROR(EACCES), "Permission denied"},
+    {AVERROR(ENOSPC), "No space left on device"},
+    // Linux's number for what -10043 meant on Windows.
+    {AVERROR(EPROTONOSUPPORT), "Unsupported network protocol"},
+};
+
+} // namespace
+
+std::string TimeText(std::int64_t us) {
+  if (us == AV_NOPTS_VALUE) return "N/A";
+  // AV_NOPTS_VALUE is INT64_MIN, so every other negative value has an absolute value.
+  const char *sign = us < 0 ? "-" : "";
+  if (us < 0) us = -us;
+  const std::int64_t hours = us / 3600000000LL;
+  const int minutes = static_cast<int>(us / 60000000LL % 60);
+  const int seconds = static_cast<int>(us / 1000000LL % 60);
+  const int ms = static_cast<int>(us % 1000000LL / 1000);
+  return Format("%s%.2" PRId64 ":%.2d:%.2d.%.3d", sign, hours, minutes, seconds, ms);
+}
+
+std::string ErrorCodeText(int code) {
+  for (const CodeText &entry : kCodeTexts)
+    if (entry.code == code) return entry.text;
+  return Format("Error number %d occurred", code);
+}
+
+std::string ErrorText(const std::string &prefix, int code) { return prefix + ": " + ErrorCodeText(code); }
+
+std::string CodecDescription(AVCodecID id, std::uint32_t codecTag, bool encoder) {
+  const AVCodec *codec = encoder ? ff::avcodec_find_encoder(id) : ff::avcodec_find_decoder(id);
+  if (codec) {
+    const std::string longName = Trim(codec->long_name);
+    return longName.empty() ? std::string(codec->name) : Format("%s(%s)", codec->name, longName.c_str());
+  }
+  if (id == AV_CODEC_ID_MPEG2TS) return "mpeg2ts";
+  if (const AVCodecDescriptor *descriptor = ff::avcodec_descriptor_get(id)) {
+    const std::string name = Trim(descriptor->name);
+    if (!name.empty()) return name;
+  }
+  const unsigned char c[4] = {static_cast<unsigned char>(codecTag), static_cast<unsigned char>(codecTag >> 8),
+                              static_cast<unsigned char>(codecTag >> 16),
+                              static_cast<unsigned char>(codecTag >> 24)};
+  bool printable = true;
+  for (unsigned char ch : c)
+    printable = printable && ch >= 32 && ch <= 126;
+  if (printable) return Format("%c%c%c%c / 0x%04X", c[0], c[1], c[2], c[3], codecTag);
+  return Format("0x%04x", codecTag);
+}
+
+std::string CodecDescription(const AVCodecContext *ctx, bool encoder) {
+  return ctx ? CodecDescription(ctx->codec_id, ctx->codec_tag, encoder) : std::string();
+}
+
+std::string CodecDescription(const AVCodecParameters *par, bool encoder) {
+  return par ? CodecDescription(par->codec_id, par->codec_tag, encoder) : std::string();
+}
+
+std::string MediaTypeName(int type) {
+  switch (type) {
+  case AVMEDIA_TYPE_VIDEO: return "Video";
+  case AVMEDIA_TYPE_AUDIO: return "Audio";
+  case AVMEDIA_TYPE_DATA: return "Data";
+  case AVMEDIA_TYPE_SUBTITLE: return "Subtitle";
+  case AVMEDIA_TYPE_ATTACHMENT: return "Attachment";
+  default: return "Unknown";
+  }
+}
+
+std::string ByteSizeText(std::int64_t bytes) {
+  if (bytes <= 1024) return Format("%" PRId64 " Byte", bytes);
+  const double value = static_cast<double>(bytes);
+  if (bytes <= 1048576) return Fixed2(value / 1024.0, "KB");
+  if (bytes <= 1073741824) return Fixed2(value / 1048576.0, "MB");
+  return Fixed2(value / 1073741824.0, "GB");
+}
+
+std::string MetadataValue(const AVDictionary *metadata, const std::string &key,
+                          const std::string &defaultValue) {
+  if (!metadata) return defaultValue;
+  const AVDictionaryEntry *entry = ff::av_dict_get(metadata, key.c_str(), nullptr, 0);
+  return entry && entry->value ? std::string(entry->value) : defaultValue;
+}
+
+} // namespace tovi
