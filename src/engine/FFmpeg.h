@@ -35,6 +35,7 @@ extern "C" {
 #include "engine/BitstreamFilters.h"
 #include "engine/FFmpegException.h"
 #include "media/FFmpegLogger.h"
+#include "media/FormatIO.h"
 #include "media/OptionContexts.h"
 #include "media/Owners.h"
 
@@ -159,10 +160,12 @@ struct TJobSettings {
   int OutputBufferSizeBytes = 262144;
 };
 
-// One opened input file and its timestamp offset.
+// One opened input file and its timestamp offset. The file is held through a pointer so
+// that it can be abandoned rather than closed once the libraries are gone (FreeAll).
 struct TInputSlot {
-  InputFormatContextPtr Context;
+  std::unique_ptr<TInputFile> File;
   std::int64_t TsOffsetUs = 0;
+  AVFormatContext *Context() const { return File ? File->Context() : nullptr; }
 };
 
 // One output file. In join mode the same record occupies several output slots.
@@ -206,9 +209,9 @@ public:
   // with the reason in LastErrorText.
   int AddOutputFile(const std::string &fileName, bool join);
 
-  // Registers an opened demuxer context in the next input slot (the last step of
-  // AddInputFile). Throws FFmpegException when the table is full. Returns the index.
-  int RegisterInputFile(InputFormatContextPtr context, std::int64_t tsOffsetUs);
+  // Registers an opened input in the next input slot (the last step of AddInputFile).
+  // Throws FFmpegException when the table is full. Returns the index.
+  int RegisterInputFile(TInputFile file, std::int64_t tsOffsetUs);
 
   // Direct setters: each has the effect of the option named beside it.
   void SetFormat(const std::string &name);          // "f"

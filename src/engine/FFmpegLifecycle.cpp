@@ -89,7 +89,7 @@ void TCustomFFmpeg::CloseFiles(bool librariesLoaded) {
   }
   outputCount_ = 0;
   for (TInputSlot &input : inputFiles_) {
-    if (!librariesLoaded) Abandon(input.Context);
+    if (!librariesLoaded) Abandon(input.File);
     input = TInputSlot{};
   }
   inputCount_ = 0;
@@ -101,11 +101,11 @@ void TCustomFFmpeg::CloseFiles(bool librariesLoaded) {
   pendingSubtitleFilters_.Clear();
 }
 
-int TCustomFFmpeg::RegisterInputFile(InputFormatContextPtr context, std::int64_t tsOffsetUs) {
+int TCustomFFmpeg::RegisterInputFile(TInputFile file, std::int64_t tsOffsetUs) {
   if (inputCount_ >= MAX_FILES)
     throw FFmpegException::Fmt("Too many input files (the table holds %d)", MAX_FILES);
   TInputSlot &slot = inputFiles_[static_cast<size_t>(inputCount_)];
-  slot.Context = std::move(context);
+  slot.File = std::make_unique<TInputFile>(std::move(file));
   slot.TsOffsetUs = tsOffsetUs;
   return inputCount_++;
 }

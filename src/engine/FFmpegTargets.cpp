@@ -27,7 +27,7 @@ TTargetNorm TCustomFFmpeg::DecideNorm(const std::string &norm, const std::string
   if (pending_.FrameRate.den == 0) throw FFmpegException("frame_rate is invalid.");
   TTargetNorm result = NormOfRate(pending_.FrameRate);
   for (int i = 0; i < inputCount_ && result == TTargetNorm::Unknown; ++i) {
-    AVFormatContext *input = inputFiles_[static_cast<size_t>(i)].Context.get();
+    AVFormatContext *input = inputFiles_[static_cast<size_t>(i)].Context();
     if (!input) continue;
     for (unsigned s = 0; s < input->nb_streams && result == TTargetNorm::Unknown; ++s) {
       AVStream *stream = input->streams[s];

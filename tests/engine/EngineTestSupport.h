@@ -12,7 +12,9 @@
 
 #include "engine/FFmpeg.h"
 #include "media/EntryPoints.h"
+#include "media/FFmpegLoader.h"
 #include "media/FFmpegLogger.h"
+#include "media/FormatIO.h"
 #include "support/TestMedia.h"
 
 namespace tovi::test {
@@ -62,6 +64,18 @@ private:
   mutable std::mutex mutex_; // protects lines_
   std::vector<LoggedLine> lines_;
 };
+
+// A generated media file opened and probed the way AddInputFile does it.
+inline TInputFile OpenFixture(const std::string &name) {
+  TInputFile file;
+  const int rc = OpenInputFile(FixturePath(name), nullptr, nullptr, file);
+  EXPECT_GE(rc, 0) << name;
+  if (rc >= 0) {
+    std::lock_guard lock(CodecLock());
+    EXPECT_GE(ff::avformat_find_stream_info(file.Context(), nullptr), 0) << name;
+  }
+  return file;
+}
 
 // Fixture: converter libraries loaded, one engine reset and ready, the log captured.
 class EngineTest : public ::testing::Test {

@@ -360,12 +360,9 @@ TEST_F(OptionTest, StreamMapsAndTheirTableLimit) {
 }
 
 TEST_F(OptionTest, InputTableRefusesTheTwentyFirstFile) {
-  for (int i = 0; i < MAX_FILES; ++i) {
-    InputFormatContextPtr context(ff::avformat_alloc_context());
-    EXPECT_EQ(engine_.RegisterInputFile(std::move(context), i), i);
-  }
-  InputFormatContextPtr extra(ff::avformat_alloc_context());
-  EXPECT_EQ(Raised([&] { engine_.RegisterInputFile(std::move(extra), 0); }),
+  for (int i = 0; i < MAX_FILES; ++i)
+    EXPECT_EQ(engine_.RegisterInputFile(test::OpenFixture("audio_only.wav"), i), i);
+  EXPECT_EQ(Raised([&] { engine_.RegisterInputFile(test::OpenFixture("audio_only.wav"), 0); }),
             "Too many input files (the table holds 20)");
   EXPECT_EQ(engine_.InputFileCount(), MAX_FILES);
   // No next input exists for a timestamp scale either.

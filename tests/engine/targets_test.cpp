@@ -12,18 +12,8 @@ protected:
   std::string Refused(const std::string &value) {
     return Raised([&] { engine_.ParseOption("target", value); });
   }
-  // An input whose only video stream runs at `rate` (what AddInputFile would register).
-  void AddInputWithVideoRate(AVRational rate) {
-    InputFormatContextPtr input(ff::avformat_alloc_context());
-    ASSERT_TRUE(input);
-    AVStream *audio = ff::avformat_new_stream(input.get(), nullptr);
-    audio->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
-    AVStream *video = ff::avformat_new_stream(input.get(), nullptr);
-    video->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
-    video->r_frame_rate = rate;
-    video->avg_frame_rate = rate;
-    engine_.RegisterInputFile(std::move(input), 0);
-  }
+  // Registers a generated file as AddInputFile would.
+  void AddInput(const std::string &name) { engine_.RegisterInputFile(test::OpenFixture(name), 0); }
   void ExpectRate(int num, int den) {
     EXPECT_EQ(engine_.Pending().FrameRate.num, num);
     EXPECT_EQ(engine_.Pending().FrameRate.den, den);
@@ -99,9 +89,9 @@ TEST_F(TargetTest, FrameRateSettingNeededForAutomaticNorm) {
 
 TEST_F(TargetTest, UndecidedRateLooksAtTheInputsVideoStreams) {
   engine_.ParseOption("r", "15");
-  AddInputWithVideoRate({15, 1});           // says nothing
-  AddInputWithVideoRate({24000, 1001});     // film material: NTSC sizes
-  AddInputWithVideoRate({25, 1});           // not reached
+  AddInput("audio_only.wav");      // no video stream
+  AddInput("ntsc_30000_1001.mp4"); // decides: NTSC sizes
+  AddInput("h264_aac.mp4");        // 25 fps, not reached
   engine_.ParseOption("target", "svcd");
   EXPECT_TRUE(log_.Has(&engine_, llVerbose, "Assuming NTSC for target."));
   ExpectSize(480, 480);
@@ -110,7 +100,7 @@ TEST_F(TargetTest, UndecidedRateLooksAtTheInputsVideoStreams) {
 
 TEST_F(TargetTest, PalInputDecides) {
   engine_.ParseOption("r", "10");
-  AddInputWithVideoRate({25, 1});
+  AddInput("h264_aac.mp4");
   engine_.ParseOption("target", "dvd");
   ExpectSize(720, 576);
   ExpectRate(25, 1);
