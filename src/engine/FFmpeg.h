@@ -165,6 +165,8 @@ struct TJobSettings {
 struct TInputSlot {
   std::unique_ptr<TInputFile> File;
   std::int64_t TsOffsetUs = 0;
+  // One decoder context per stream of the file, configured (not opened) by AddInputFile.
+  std::vector<CodecContextPtr> Decoders;
   AVFormatContext *Context() const { return File ? File->Context() : nullptr; }
 };
 
@@ -203,7 +205,14 @@ public:
   bool SetGenericOption(const std::string &name, const std::string &value);
   bool SetGenericIntOption(const std::string &name, std::int64_t value);
 
-  // Opens an input file and registers it (false: not added, reason in LastErrorText).
+  // Opens an input file (UTF-8 name) and registers it; false: not added, the reason is
+  // in LastErrorText. Consumes the pending container format, codec names, video
+  // channel, start time (once it has seeked) and program id (once applied), and
+  // overwrites the pending frame size, aspect, pixel format and frame rate with those of
+  // the file's last video stream and the audio rate, channels, layout and sample format
+  // with those of its last audio stream. Raises FFmpegException for an unknown
+  // container format, a stream of an invalid media type and a full table. Must not be
+  // called while this thread holds CodecLock().
   bool AddInputFile(const std::string &fileName);
   // Creates the output file and its streams: the number of output slots in use, or -1
   // with the reason in LastErrorText.

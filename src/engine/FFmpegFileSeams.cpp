@@ -1,14 +1,10 @@
 // Entry points of the job's later stages that are declared with the engine but built
-// separately: input files, output files and streams, video hook plug-ins. Until they
+// separately: output files and streams, video hook plug-ins. Until they
 // are, each refuses with an FFmpegException so that a caller is never told that work
 // happened which did not.
 #include "engine/FFmpeg.h"
 
 namespace tovi {
-
-bool TCustomFFmpeg::AddInputFile(const std::string &) {
-  throw FFmpegException("AddInputFile: input files are not available in this build");
-}
 
 int TCustomFFmpeg::AddOutputFile(const std::string &, bool) {
   throw FFmpegException("AddOutputFile: output files are not available in this build");

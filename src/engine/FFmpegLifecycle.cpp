@@ -89,7 +89,10 @@ void TCustomFFmpeg::CloseFiles(bool librariesLoaded) {
   }
   outputCount_ = 0;
   for (TInputSlot &input : inputFiles_) {
-    if (!librariesLoaded) Abandon(input.File);
+    if (!librariesLoaded) {
+      Abandon(input.File);
+      for (CodecContextPtr &decoder : input.Decoders) Abandon(decoder);
+    }
     input = TInputSlot{};
   }
   inputCount_ = 0;
