@@ -46,52 +46,49 @@ void ProcessPendingMessages() {
   if (d && d->IsMainThread()) d->ProcessPending();
 }
 
-struct TQueuedDispatcher::Job {
-  std::function<void()> call;
-  std::mutex mutex;            // protects done, error
-  std::condition_variable doneCv;
-  bool done = false;
+void TMainThreadCall::Run() {
   std::exception_ptr error;
-};
+  try {
+    call_();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  std::lock_guard lock(mutex_);
+  error_ = error;
+  done_ = true;
+  doneCv_.notify_all();
+}
+
+void TMainThreadCall::Wait() {
+  std::unique_lock lock(mutex_);
+  doneCv_.wait(lock, [&] { return done_; });
+  if (error_) std::rethrow_exception(error_);
+}
 
 TQueuedDispatcher::TQueuedDispatcher() : mainThread_(std::this_thread::get_id()) {}
 
 bool TQueuedDispatcher::IsMainThread() const { return std::this_thread::get_id() == mainThread_; }
 
 void TQueuedDispatcher::RunAndWait(const std::function<void()> &call) {
-  auto job = std::make_shared<Job>();
-  job->call = call;
+  auto job = std::make_shared<TMainThreadCall>(call);
   {
     std::lock_guard lock(mutex_);
     queue_.push_back(job);
   }
   wake_.notify_all();
-  std::unique_lock lock(job->mutex);
-  job->doneCv.wait(lock, [&] { return job->done; });
-  if (job->error) std::rethrow_exception(job->error);
+  job->Wait();
 }
 
 void TQueuedDispatcher::ProcessPending() {
   for (;;) {
-    std::shared_ptr<Job> job;
+    std::shared_ptr<TMainThreadCall> job;
     {
       std::lock_guard lock(mutex_);
       if (queue_.empty()) return;
       job = queue_.front();
       queue_.pop_front();
     }
-    std::exception_ptr error;
-    try {
-      job->call();
-    } catch (...) {
-      error = std::current_exception();
-    }
-    {
-      std::lock_guard lock(job->mutex);
-      job->done = true;
-      job->error = error;
-    }
-    job->doneCv.notify_all();
+    job->Run();
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -43,6 +44,24 @@ void RunInMainThread(const std::function<void()> &call);
 // Main thread: runs every queued call and pending UI message. Elsewhere: no-op.
 void ProcessPendingMessages();
 
+// One call handed to the main thread: the worker waits for it, the main thread runs it.
+// Exceptions are carried back to the waiting worker.
+class TMainThreadCall {
+public:
+  explicit TMainThreadCall(std::function<void()> call) : call_(std::move(call)) {}
+  // Main thread.
+  void Run();
+  // Worker: blocks until Run() has finished, then rethrows what the call threw.
+  void Wait();
+
+private:
+  std::function<void()> call_;
+  std::mutex mutex_; // protects done_, error_
+  std::condition_variable doneCv_;
+  bool done_ = false;
+  std::exception_ptr error_;
+};
+
 // A dispatcher without a UI toolkit: the thread that creates it is the main thread and
 // must call ProcessPending() (or WaitAndProcess) to run what workers queue.
 class TQueuedDispatcher final : public IMainThreadDispatcher {
@@ -56,11 +75,10 @@ public:
   bool WaitAndProcess(int timeoutMs);
 
 private:
-  struct Job;
   std::thread::id mainThread_;
   std::mutex mutex_;              // protects queue_
   std::condition_variable wake_;  // signalled when a job is queued
-  std::deque<std::shared_ptr<Job>> queue_;
+  std::deque<std::shared_ptr<TMainThreadCall>> queue_;
 };
 
 } // namespace tovi

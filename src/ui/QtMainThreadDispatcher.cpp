@@ -4,10 +4,7 @@
 #include <QMetaObject>
 #include <QThread>
 
-#include <condition_variable>
-#include <exception>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 
 namespace tovi {
@@ -26,33 +23,9 @@ bool QtMainThreadDispatcher::IsMainThread() const {
 // hand-over is then visible to the thread sanitizer, which cannot see into Qt's own
 // semaphores.
 void QtMainThreadDispatcher::RunAndWait(const std::function<void()> &call) {
-  struct Job {
-    std::function<void()> call;
-    std::mutex mutex; // protects done, error
-    std::condition_variable doneCv;
-    bool done = false;
-    std::exception_ptr error;
-  };
-  auto job = std::make_shared<Job>();
-  job->call = call;
-  QMetaObject::invokeMethod(
-      QCoreApplication::instance(),
-      [job] {
-        std::exception_ptr error;
-        try {
-          job->call();
-        } catch (...) {
-          error = std::current_exception();
-        }
-        std::lock_guard lock(job->mutex);
-        job->error = error;
-        job->done = true;
-        job->doneCv.notify_all();
-      },
-      Qt::QueuedConnection);
-  std::unique_lock lock(job->mutex);
-  job->doneCv.wait(lock, [&] { return job->done; });
-  if (job->error) std::rethrow_exception(job->error);
+  auto job = std::make_shared<TMainThreadCall>(call);
+  QMetaObject::invokeMethod(QCoreApplication::instance(), [job] { job->Run(); }, Qt::QueuedConnection);
+  job->Wait();
 }
 
 void QtMainThreadDispatcher::ProcessPending() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
