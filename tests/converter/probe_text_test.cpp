@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstdio>
 #include <filesystem>
-#include <regex>
 
 #include "converter/AVProbe.h"
 #include "converter/ProbeTestSupport.h"
@@ -42,6 +42,10 @@ size_t IndexOf(const std::vector<std::string> &lines, const std::string &prefix)
 }
 
 bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+bool EndsWith(const std::string &text, const std::string &suffix) {
+  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
 
 // Sets TZ for the lifetime of the object.
 class ScopedTimeZone {
@@ -139,7 +143,11 @@ TEST_F(ProbeText, MetadataFileRecordsAndDescription) {
   EXPECT_EQ(lines[3], "File Size: " + ByteSizeText(FileSizeOf(path)));
   EXPECT_EQ(lines[4], "Duration: 00:00:01.000");
   EXPECT_EQ(lines[5], "StartTime: 0.000000");
-  EXPECT_TRUE(std::regex_match(lines[6], std::regex("Bit Rate: [1-9][0-9]* kb/s"))) << lines[6];
+  int kbps = 0;
+  char unit[8] = "";
+  EXPECT_EQ(std::sscanf(lines[6].c_str(), "Bit Rate: %d %7s", &kbps, unit), 2) << lines[6];
+  EXPECT_GT(kbps, 0);
+  EXPECT_STREQ(unit, "kb/s");
   EXPECT_EQ(lines[7], "Metadata:");
   for (const char *expected : {"  title           : Tovi Test Title", "  artist          : Tovi Artist",
                                "  comment         : Tovi fixture comment", "  date            : 2024"})
@@ -215,8 +223,9 @@ TEST_F(ProbeText, ProgramsListTheirStreams) {
   const size_t p2 = IndexOf(lines, "Program 2 ");
   ASSERT_LT(p2 + 5, lines.size());
   ASSERT_LT(p1, p2);
-  EXPECT_TRUE(std::regex_match(lines[p1], std::regex("Program 1 .+@Tovi One"))) << lines[p1];
-  EXPECT_TRUE(std::regex_match(lines[p2], std::regex("Program 2 .+@Tovi Two"))) << lines[p2];
+  // Provider (the muxer's own) @ service name.
+  EXPECT_TRUE(EndsWith(lines[p1], "@Tovi One")) << lines[p1];
+  EXPECT_TRUE(EndsWith(lines[p2], "@Tovi Two")) << lines[p2];
   EXPECT_EQ(lines[p1 + 1], "  Metadata:");
   EXPECT_NE(std::find(lines.begin() + p1, lines.begin() + p2, "    service_name    : Tovi One"),
             lines.begin() + p2);
