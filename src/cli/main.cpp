@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/Commands.h"
 #include "media/EntryPoints.h"
 #include "media/FFmpegLoader.h"
 
@@ -11,7 +12,7 @@ using namespace tovi;
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: tovi-convert version\n");
+  std::fprintf(stderr, "usage: tovi-convert version\n       tovi-convert info FILE...\n");
   return 2;
 }
 
@@ -49,5 +50,6 @@ int CmdVersion() {
 int main(int argc, char **argv) {
   if (argc < 2) return Usage();
   if (std::strcmp(argv[1], "version") == 0) return CmdVersion();
+  if (std::strcmp(argv[1], "info") == 0) return cli::CmdInfo(argc - 2, argv + 2);
   return Usage();
 }

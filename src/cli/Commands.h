@@ -1,0 +1,9 @@
+// The commands of tovi-convert. Each returns the process exit code.
+#pragma once
+
+namespace tovi::cli {
+
+// info FILE...: the probe's description of each file.
+int CmdInfo(int argc, char **argv);
+
+} // namespace tovi::cli
