@@ -371,3 +371,20 @@ TEST_F(OutputFileTest, NewStreamOptionsNeedAnOutputAndResetTheirSettings) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(OutputFileTest, MuxingParametersReachTheMuxer) {
+  ASSERT_TRUE(AddInput("mpeg2_mp2.mpg"));
+  engine_.SetMuxPreload(0.25);
+  engine_.SetOutputTimestamp(86400); // 1970-01-02
+  ASSERT_EQ(engine_.AddOutputFile(Out("program.mpg"), false), 1) << engine_.LastErrorText();
+  std::int64_t preload = 0;
+  ASSERT_GE(ff::av_opt_get_int(Output(), "preload", AV_OPT_SEARCH_CHILDREN, &preload), 0);
+  EXPECT_EQ(preload, 250000);
+  EXPECT_EQ(Output()->max_delay, 700000);
+  EXPECT_TRUE(Output()->flags & AVFMT_FLAG_NONBLOCK);
+  EXPECT_EQ(MetadataValue(Output()->metadata, "creation_time", ""), "1970-01-02T00:00:00.000000Z");
+}
+
+} // namespace
