@@ -41,6 +41,8 @@ extern "C" {
 
 struct AVCodec;
 struct AVFormatContext;
+struct AVOutputFormat;
+struct AVStream;
 
 namespace tovi {
 
@@ -170,10 +172,35 @@ struct TInputSlot {
   AVFormatContext *Context() const { return File ? File->Context() : nullptr; }
 };
 
+// One output stream as AddOutputFile (or "newvideo"/"newaudio"/"newsubtitle") leaves it
+// for the transcode set-up, index = the stream's index in the muxer context.
+//
+// Set-up seams: for an encoded stream, open Encoder with Codec (plus the private options
+// of ApplyPrivateOptions) and fill the stream's codecpar from the opened context; for a
+// stream copy, copy the input stream's codec parameters into codecpar and keep the
+// sample aspect ratio set here. Until then codecpar holds a provisional copy of the
+// encoder context's settings (type, id, size...) so that listings and dumps are sane.
+struct TOutputStream {
+  CodecContextPtr Encoder;        // not opened; also carries the settings of a stream copy
+  const AVCodec *Codec = nullptr; // the encoder to open; null for a stream copy or none found
+  bool StreamCopy = false;
+};
+
 // One output file. In join mode the same record occupies several output slots.
+// Members are released in reverse order: the streams' encoders, then the I/O (which
+// needs the context alive), then the context.
 struct TOutputFile {
-  FormatContextPtr Context; // its I/O context is closed before the owner goes
+  FormatContextPtr Context;
+  std::unique_ptr<TOutputIO> IO; // the open output file; null for a muxer without one
   std::string FileName; // native path; an empty file is deleted when it is closed
+  std::vector<TOutputStream> Streams;
+};
+
+// Which media types the input files hold (check_audio_video_sub_inputs).
+struct TInputMediaTypes {
+  bool HasVideo = false;
+  bool HasAudio = false;
+  bool HasSubtitle = false;
 };
 
 class TCustomFFmpeg {
@@ -214,9 +241,20 @@ public:
   // container format, a stream of an invalid media type and a full table. Must not be
   // called while this thread holds CodecLock().
   bool AddInputFile(const std::string &fileName);
-  // Creates the output file and its streams: the number of output slots in use, or -1
-  // with the reason in LastErrorText.
+  // Creates the output file (UTF-8 name, opened through OpenOutputIO; an existing file is
+  // overwritten) and one video, audio and subtitle stream from the pending settings, as
+  // far as the muxer and the open inputs call for them. Returns the number of output
+  // slots in use, or -1 with the reason in LastErrorText; a failed call leaves no slot
+  // and no file of its own behind. Refuses a name that is the same file as an open
+  // input. With `join` and more than one input, every input is joined into this file:
+  // slot k (one per input) shares the file, and the progress total is the sum of the
+  // inputs' durations. Consumes the pending container format, the metadata list, the
+  // pending bitstream filter chains and the per-stream settings listed at the stream
+  // creators. Raises FFmpegException only when the muxer context cannot be allocated.
   int AddOutputFile(const std::string &fileName, bool join);
+  // Media types of the open inputs (only the first one when `join`). Raises
+  // "invalid codec_type of input file" for a stream of an unknown media type.
+  TInputMediaTypes CheckAudioVideoSubInputs(bool join) const;
 
   // Registers an opened input in the next input slot (the last step of AddInputFile).
   // Throws FFmpegException when the table is full. Returns the index.
@@ -288,6 +326,10 @@ public:
   int InputFileCount() const { return inputCount_; }
   const TInputSlot &InputFile(int index) const { return inputFiles_.at(static_cast<size_t>(index)); }
   int OutputFileCount() const { return outputCount_; }
+  // The file in an output slot (in join mode several slots hold the same one).
+  const TOutputFile &OutputFile(int index) const { return *outputFiles_.at(static_cast<size_t>(index)); }
+  // The video filter graph text was set when the last output file was added.
+  bool UsingVideoFilters() const { return usingVideoFilters_; }
   std::span<const TStreamMap> StreamMaps() const { return {streamMaps_.data(), size_t(streamMapCount_)}; }
   std::span<const TMetaDataMap> MetaDataMaps() const {
     return {metaDataMaps_.data(), size_t(metaDataMapCount_)};
@@ -367,10 +409,21 @@ private:
   void AppendDecoderOverride(const AVCodec *codec);
   void AppendEncoderOverride(const AVCodec *codec);
 
-  // Parts of the job not yet built here: output streams and video hooks.
-  void NewVideoStream(AVFormatContext *output);
-  void NewAudioStream(AVFormatContext *output);
-  void NewSubtitleStream(AVFormatContext *output);
+  // Output streams (FFmpegOutputStreams.cpp): each adds one stream to `file`, whose
+  // bitstream filter chains live in output slot `slot`; raise FFmpegException.
+  void NewVideoStream(TOutputFile &file, int slot);
+  void NewAudioStream(TOutputFile &file, int slot);
+  void NewSubtitleStream(TOutputFile &file, int slot);
+  // Creates the next stream of `file` with its id from the stream id map. Throws
+  // "Could not alloc stream" (also when the file holds MAX_STREAMS streams).
+  AVStream *CreateOutputStream(TOutputFile &file);
+  // Registers a finished stream: filter chain, encoder, override, language.
+  void AttachOutputStream(TOutputFile &file, int slot, AVStream *stream, TOutputStream encoder,
+                          TBitstreamFilterChain &pendingChain, const AVCodec *override, std::string &language);
+  // The muxer for the output name or the pending format; null with LastErrorText set.
+  const AVOutputFormat *ChooseMuxer(const std::string &fileName);
+  // The open input that is the same file as `fileName`, or -1.
+  int InputIndexOfFile(const std::string &fileName) const;
   void AddVideoHook(const std::string &commandLine);
 
   void CloseFiles(bool librariesLoaded);
@@ -408,6 +461,7 @@ private:
   std::string errorMessage_;
   std::string lastError_;
   bool joinMode_ = false;
+  bool usingVideoFilters_ = false;
   int previewFlags_ = 0;
   std::int64_t progressTotalUs_ = -1; // -1 = unknown
   std::int64_t progressIntervalUs_ = 500000;

@@ -80,7 +80,15 @@ void TCustomFFmpeg::CloseFiles(bool librariesLoaded) {
     if (!file || file.use_count() > 1) continue; // another slot still holds it
     const bool writesFile = file->Context && file->Context->oformat &&
                             !(file->Context->oformat->flags & AVFMT_NOFILE);
-    if (!librariesLoaded) Abandon(file->Context);
+    if (!librariesLoaded) {
+      Abandon(file->IO);
+      for (TOutputStream &stream : file->Streams) Abandon(stream.Encoder);
+      Abandon(file->Context);
+    }
+    // The file is flushed and closed before its size decides whether it goes.
+    if (file->IO) file->IO->Close();
+    file->Streams.clear();
+    file->IO.reset();
     file->Context.reset();
     std::error_code ec;
     if (writesFile && !file->FileName.empty() && std::filesystem::is_regular_file(file->FileName, ec) &&

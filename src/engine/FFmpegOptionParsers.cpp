@@ -193,11 +193,15 @@ void TCustomFFmpeg::OptionTarget(const std::string &value) {
 
 void TCustomFFmpeg::OptionNewStream(AVMediaType type) {
   if (outputCount_ == 0) throw FFmpegException("At least one output file must be specified");
-  AVFormatContext *output = outputFiles_[static_cast<size_t>(outputCount_ - 1)]->Context.get();
+  TOutputFile &output = *outputFiles_[static_cast<size_t>(outputCount_ - 1)];
+  // In join mode the last slot repeats the first; the streams' filter chains belong to
+  // the first slot that holds the file.
+  int slot = outputCount_ - 1;
+  while (slot > 0 && outputFiles_[static_cast<size_t>(slot - 1)] == outputFiles_[static_cast<size_t>(slot)]) --slot;
   switch (type) {
-  case AVMEDIA_TYPE_VIDEO: NewVideoStream(output); break;
-  case AVMEDIA_TYPE_AUDIO: NewAudioStream(output); break;
-  default: NewSubtitleStream(output); break;
+  case AVMEDIA_TYPE_VIDEO: NewVideoStream(output, slot); break;
+  case AVMEDIA_TYPE_AUDIO: NewAudioStream(output, slot); break;
+  default: NewSubtitleStream(output, slot); break;
   }
 }
 

@@ -1,0 +1,34 @@
+// Fitting an output stream's settings to what its encoder supports, and the
+// rate-control override text of the "rc_override" option.
+#pragma once
+
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace tovi {
+
+// When `encoder` lists pixel formats and the context's format is not among them, the
+// first listed one; except that MJPEG keeps planar YUV 4:2:0 / 4:2:2 at a strictness of
+// "unofficial" or looser. A null encoder changes nothing.
+void ChoosePixelFormat(AVCodecContext *stream, const AVCodec *encoder);
+// When `encoder` lists sample formats and the context's format is not among them, the
+// first listed one.
+void ChooseSampleFormat(AVCodecContext *stream, const AVCodec *encoder);
+// When `encoder` lists sample rates, the one nearest to the context's rate (the first of
+// equals); a rate other than the requested one is logged at llWarning with `logSender`
+// as "Requested sampling rate unsupported using closest supported (%d)".
+void ChooseSampleRate(AVCodecContext *stream, const AVCodec *encoder, const void *logSender);
+
+// "start,end,q" groups separated by "/": q > 0 is a fixed quantiser (quality factor
+// 1.0), q <= 0 a quality factor of -q/100 (quantiser 0). An empty text gives no
+// entries. Throws FFmpegException("error parsing rc_override") for a malformed group.
+std::vector<RcOverride> ParseRcOverride(const std::string &text);
+// Hands the entries to the encoder context (av_malloc'ed, freed with the context),
+// replacing any it had. Throws FFmpegException when out of memory.
+void SetRcOverride(AVCodecContext *encoder, const std::vector<RcOverride> &entries);
+
+} // namespace tovi
