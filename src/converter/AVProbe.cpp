@@ -10,19 +10,12 @@
 #include "media/Owners.h"
 #include "media/Texts.h"
 #include "media/UnicodeProtocol.h"
+#include "media/StringFormat.h"
 
 namespace tovi {
 namespace {
 
 constexpr const char *kFileNotLoaded = "file not loaded.";
-
-template <typename... Args> std::string Format(const char *format, Args... args) {
-  const int n = std::snprintf(nullptr, 0, format, args...);
-  if (n <= 0) return {};
-  std::string text(static_cast<size_t>(n), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, args...);
-  return text;
-}
 
 // The records keep 32-bit rates; today's libraries count bit rates in 64 bits.
 std::int32_t Saturated(std::int64_t value) {
@@ -199,17 +192,17 @@ const AVStream *TCustomAVProbe::StreamOfType(int index, AVMediaType type) {
   if (index < 0) {
     index = type == AVMEDIA_TYPE_AUDIO ? firstAudioStreamIndex_ : firstVideoStreamIndex_;
     if (index < 0) {
-      Report(llError, Format("no %s stream.", TypeWord(type)));
+      Report(llError, StringFormat("no %s stream.", TypeWord(type)));
       return nullptr;
     }
   }
   if (index >= streamCount_) {
-    Report(llError, Format("stream index #%d is invalid.", index));
+    Report(llError, StringFormat("stream index #%d is invalid.", index));
     return nullptr;
   }
   const AVStream *st = context_->streams[index];
   if (st->codecpar->codec_type != type) {
-    Report(llError, Format("stream #%d is not %s stream.", index, TypeWord(type)));
+    Report(llError, StringFormat("stream #%d is not %s stream.", index, TypeWord(type)));
     return nullptr;
   }
   return st;
@@ -253,7 +246,7 @@ bool TCustomAVProbe::IsStreamOfType(int index, AVMediaType type) {
     return false;
   }
   if (index < 0 || index >= streamCount_) {
-    Report(llError, Format("stream index #%d is invalid.", index));
+    Report(llError, StringFormat("stream index #%d is invalid.", index));
     return false;
   }
   return context_->streams[index]->codecpar->codec_type == type;

@@ -13,17 +13,10 @@
 #include "media/Owners.h"
 #include "media/Texts.h"
 #include "media/TimeZone.h"
+#include "media/StringFormat.h"
 
 namespace tovi {
 namespace {
-
-template <typename... Args> std::string Format(const char *format, Args... args) {
-  const int n = std::snprintf(nullptr, 0, format, args...);
-  if (n <= 0) return {};
-  std::string text(static_cast<size_t>(n), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, args...);
-  return text;
-}
 
 std::string Fixed(double value, int decimals) {
   char digits[64];
@@ -56,10 +49,10 @@ void AppendMetadata(std::vector<std::string> &lines, const AVDictionary *m, cons
   bool anyShown = false;
   ForEachEntry(m, [&](const AVDictionaryEntry &e) { anyShown = anyShown || std::strcmp(e.key, "language") != 0; });
   if (!anyShown) return;
-  lines.push_back(Format("%sMetadata:", prefix));
+  lines.push_back(StringFormat("%sMetadata:", prefix));
   ForEachEntry(m, [&](const AVDictionaryEntry &e) {
     if (std::strcmp(e.key, "language") != 0)
-      lines.push_back(Format("%s  %-16s: %s", prefix, ShownMetadataKey(e.key).c_str(), e.value));
+      lines.push_back(StringFormat("%s  %-16s: %s", prefix, ShownMetadataKey(e.key).c_str(), e.value));
   });
 }
 
@@ -81,13 +74,13 @@ std::string CodecSummary(const AVStream *st) {
 void AppendStream(std::vector<std::string> &lines, const AVFormatContext *ic, unsigned index) {
   const AVStream *st = ic->streams[index];
   const AVCodecParameters *par = st->codecpar;
-  std::string line = Format("Stream #%u", index);
-  if (ic->iformat && (ic->iformat->flags & AVFMT_SHOW_IDS)) line += Format("[0x%x]", st->id);
+  std::string line = StringFormat("Stream #%u", index);
+  if (ic->iformat && (ic->iformat->flags & AVFMT_SHOW_IDS)) line += StringFormat("[0x%x]", st->id);
   const std::string language = MetadataValue(st->metadata, "language", "");
   if (!language.empty()) line += "(" + language + ")";
   std::int64_t g = ff::av_gcd(st->time_base.num, st->time_base.den);
   if (g == 0) g = 1;
-  line += Format(", %" PRId64 "/%" PRId64, st->time_base.num / g, st->time_base.den / g);
+  line += StringFormat(", %" PRId64 "/%" PRId64, st->time_base.num / g, st->time_base.den / g);
   line += ": " + CodecSummary(st);
 
   const AVRational sar = st->sample_aspect_ratio;
@@ -95,7 +88,7 @@ void AppendStream(std::vector<std::string> &lines, const AVFormatContext *ic, un
     AVRational dar{0, 1};
     ff::av_reduce(&dar.num, &dar.den, std::int64_t{par->width} * sar.num, std::int64_t{par->height} * sar.den,
                   1024 * 1024);
-    line += Format(", PAR %d:%d DAR %d:%d", sar.num, sar.den, dar.num, dar.den);
+    line += StringFormat(", PAR %d:%d DAR %d:%d", sar.num, sar.den, dar.num, dar.den);
   }
   if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
     AppendRate(line, st->avg_frame_rate, "fps");
@@ -125,7 +118,7 @@ std::string RateText(double value, const char *unit) {
 std::string SecondsText(std::int64_t us) {
   // Magnitude in unsigned arithmetic: -INT64_MIN does not exist as a signed value.
   const std::uint64_t magnitude = us < 0 ? 0 - static_cast<std::uint64_t>(us) : static_cast<std::uint64_t>(us);
-  return Format("%s%" PRIu64 ".%06" PRIu64, us < 0 ? "-" : "", magnitude / 1000000, magnitude % 1000000);
+  return StringFormat("%s%" PRIu64 ".%06" PRIu64, us < 0 ? "-" : "", magnitude / 1000000, magnitude % 1000000);
 }
 
 std::string LocalTimeStampText(std::int64_t unixSeconds) {
@@ -198,7 +191,7 @@ std::string TCustomAVProbe::FileInfoText() {
   if (ic->bit_rate < 1)
     lines.push_back("Bit Rate: N/A");
   else
-    lines.push_back(Format("Bit Rate: %" PRId64 " kb/s", ic->bit_rate / 1000));
+    lines.push_back(StringFormat("Bit Rate: %" PRId64 " kb/s", ic->bit_rate / 1000));
   if (const std::int64_t stamp = CreationTimeOf(ic->metadata); stamp > 0)
     lines.push_back("Time Stamp: " + LocalTimeStampText(stamp));
   AppendMetadata(lines, ic->metadata, "");
@@ -208,7 +201,7 @@ std::string TCustomAVProbe::FileInfoText() {
     const AVProgram *program = ic->programs[p];
     const std::string provider = MetadataValue(program->metadata, "service_provider", "N/A");
     const std::string name = MetadataValue(program->metadata, "service_name", "N/A");
-    lines.push_back(Format("Program %d %s@%s", program->id, provider.c_str(), name.c_str()));
+    lines.push_back(StringFormat("Program %d %s@%s", program->id, provider.c_str(), name.c_str()));
     AppendMetadata(lines, program->metadata, "  ");
     for (unsigned k = 0; k < program->nb_stream_indexes; ++k) {
       const unsigned index = program->stream_index[k];

@@ -12,18 +12,11 @@
 
 #include "media/EntryPoints.h"
 #include "media/FFmpegLogger.h"
+#include "media/StringFormat.h"
 #include "media/UnicodeProtocol.h"
 
 namespace tovi {
 namespace {
-
-std::string Format3(const char *fmt, const std::string &a, const std::string &b,
-                    const std::string &c) {
-  const int n = std::snprintf(nullptr, 0, fmt, a.c_str(), b.c_str(), c.c_str());
-  std::string out(static_cast<size_t>(n), '\0');
-  std::snprintf(out.data(), out.size() + 1, fmt, a.c_str(), b.c_str(), c.c_str());
-  return out;
-}
 
 std::string DlErrorText() {
   const char *e = dlerror();
@@ -35,7 +28,7 @@ template <typename T> void BindFunction(T &slot, void *handle, const char *name,
   dlerror();
   void *sym = dlsym(handle, name);
   if (!sym)
-    throw std::runtime_error(Format3("Load function %s@%s error: %s", name, fileName, DlErrorText()));
+    throw std::runtime_error(StringFormat("Load function %s@%s error: %s", name, fileName.c_str(), DlErrorText().c_str()));
   slot = reinterpret_cast<T>(sym);
 }
 
@@ -43,7 +36,7 @@ void BindVariable(const char *&slot, void *handle, const char *name, const std::
   dlerror();
   void *sym = dlsym(handle, name);
   if (!sym)
-    throw std::runtime_error(Format3("Load variable %s@%s error: %s", name, fileName, DlErrorText()));
+    throw std::runtime_error(StringFormat("Load variable %s@%s error: %s", name, fileName.c_str(), DlErrorText().c_str()));
   slot = static_cast<const char *>(sym);
 }
 

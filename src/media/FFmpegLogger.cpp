@@ -13,6 +13,7 @@
 
 #include "media/EntryPoints.h"
 #include "media/MainThread.h"
+#include "media/StringFormat.h"
 
 namespace tovi {
 namespace {
@@ -180,12 +181,7 @@ void TFFLogger::Log(const void *sender, TLogLevel level, std::string_view messag
 void TFFLogger::LogFmt(const void *sender, TLogLevel level, const char *format, ...) {
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
+  const std::string text = StringFormatV(format, args);
   va_end(args);
   Log(sender, level, text);
 }

@@ -1,4 +1,5 @@
 #include "media/Texts.h"
+#include "media/StringFormat.h"
 
 #include <charconv>
 #include <cinttypes>
@@ -6,14 +7,6 @@
 
 namespace tovi {
 namespace {
-
-template <typename... Args> std::string Format(const char *format, Args... args) {
-  const int n = std::snprintf(nullptr, 0, format, args...);
-  if (n <= 0) return {};
-  std::string text(static_cast<size_t>(n), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, args...);
-  return text;
-}
 
 std::string Trim(const char *text) {
   if (!text) return {};
@@ -81,13 +74,13 @@ std::string TimeText(std::int64_t us) {
   const int minutes = static_cast<int>(us / 60000000LL % 60);
   const int seconds = static_cast<int>(us / 1000000LL % 60);
   const int ms = static_cast<int>(us % 1000000LL / 1000);
-  return Format("%s%.2" PRId64 ":%.2d:%.2d.%.3d", sign, hours, minutes, seconds, ms);
+  return StringFormat("%s%.2" PRId64 ":%.2d:%.2d.%.3d", sign, hours, minutes, seconds, ms);
 }
 
 std::string ErrorCodeText(int code) {
   for (const CodeText &entry : kCodeTexts)
     if (entry.code == code) return entry.text;
-  return Format("Error number %d occurred", code);
+  return StringFormat("Error number %d occurred", code);
 }
 
 std::string ErrorText(const std::string &prefix, int code) { return prefix + ": " + ErrorCodeText(code); }
@@ -96,7 +89,7 @@ std::string CodecDescription(AVCodecID id, std::uint32_t codecTag, bool encoder)
   const AVCodec *codec = encoder ? ff::avcodec_find_encoder(id) : ff::avcodec_find_decoder(id);
   if (codec) {
     const std::string longName = Trim(codec->long_name);
-    return longName.empty() ? std::string(codec->name) : Format("%s(%s)", codec->name, longName.c_str());
+    return longName.empty() ? std::string(codec->name) : StringFormat("%s(%s)", codec->name, longName.c_str());
   }
   if (id == AV_CODEC_ID_MPEG2TS) return "mpeg2ts";
   if (const AVCodecDescriptor *descriptor = ff::avcodec_descriptor_get(id)) {
@@ -109,8 +102,8 @@ std::string CodecDescription(AVCodecID id, std::uint32_t codecTag, bool encoder)
   bool printable = true;
   for (unsigned char ch : c)
     printable = printable && ch >= 32 && ch <= 126;
-  if (printable) return Format("%c%c%c%c / 0x%04X", c[0], c[1], c[2], c[3], codecTag);
-  return Format("0x%04x", codecTag);
+  if (printable) return StringFormat("%c%c%c%c / 0x%04X", c[0], c[1], c[2], c[3], codecTag);
+  return StringFormat("0x%04x", codecTag);
 }
 
 std::string CodecDescription(const AVCodecContext *ctx, bool encoder) {
@@ -133,7 +126,7 @@ std::string MediaTypeName(int type) {
 }
 
 std::string ByteSizeText(std::int64_t bytes) {
-  if (bytes <= 1024) return Format("%" PRId64 " Byte", bytes);
+  if (bytes <= 1024) return StringFormat("%" PRId64 " Byte", bytes);
   const double value = static_cast<double>(bytes);
   if (bytes <= 1048576) return Fixed2(value / 1024.0, "KB");
   if (bytes <= 1073741824) return Fixed2(value / 1048576.0, "MB");
