@@ -318,6 +318,44 @@ TEST_F(SetupTest, MetadataMapsCopyWithoutOverwriting) {
   EXPECT_TRUE(log_.Has(&engine_, llError, expected));
 }
 
+// Adds a chapter in milliseconds to an opened input, kept the way the demuxer keeps them.
+void AddChapter(AVFormatContext *ic, std::int64_t startMs, std::int64_t endMs, const char *title) {
+  auto *chapter = static_cast<AVChapter *>(ff::av_mallocz(sizeof(AVChapter)));
+  ASSERT_NE(chapter, nullptr);
+  void *grown = ff::av_realloc(ic->chapters, (ic->nb_chapters + 1) * sizeof(AVChapter *));
+  ASSERT_NE(grown, nullptr);
+  ic->chapters = static_cast<AVChapter **>(grown);
+  ic->chapters[ic->nb_chapters++] = chapter;
+  chapter->id = int64_t(ic->nb_chapters);
+  chapter->time_base = AVRational{1, 1000};
+  chapter->start = startMs;
+  chapter->end = endMs;
+  ff::av_dict_set(&chapter->metadata, "title", title, 0);
+}
+
+TEST_F(SetupTest, ChaptersAreShiftedByTheStartAndCutAtTheRecordingTime) {
+  AddInput("h264_aac.mp4");
+  AVFormatContext *ic = engine_.InputFile(0).Context();
+  AddChapter(ic, 0, 400, "before the start");
+  AddChapter(ic, 400, 1200, "across the start");
+  AddChapter(ic, 1200, 2000, "across the end");
+  AddChapter(ic, 2000, 3000, "after the end");
+  engine_.SetStartTime(500000);
+  engine_.SetRecordingTime(1000000);
+  engine_.SetVideoCodec("copy");
+  engine_.SetAudioCodec("copy");
+  AddOutput("chapters.mkv");
+  engine_.TranscodeSetup();
+  const AVFormatContext *oc = engine_.OutputFile(0).Context.get();
+  ASSERT_EQ(oc->nb_chapters, 2u);
+  const AVRational ms{1, 1000};
+  EXPECT_EQ(ff::av_rescale_q(oc->chapters[0]->start, oc->chapters[0]->time_base, ms), 0);
+  EXPECT_EQ(ff::av_rescale_q(oc->chapters[0]->end, oc->chapters[0]->time_base, ms), 700);
+  EXPECT_EQ(MetadataValue(oc->chapters[0]->metadata, "title", ""), "across the start");
+  EXPECT_EQ(ff::av_rescale_q(oc->chapters[1]->start, oc->chapters[1]->time_base, ms), 700);
+  EXPECT_EQ(ff::av_rescale_q(oc->chapters[1]->end, oc->chapters[1]->time_base, ms), 1000);
+}
+
 TEST_F(SetupTest, VideoFilterGraphIsRefusedUntilItExists) {
   AddInput("h264_aac.mp4");
   engine_.SetVideoFilters("null");
