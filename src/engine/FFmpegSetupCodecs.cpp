@@ -111,6 +111,8 @@ void TCustomFFmpeg::SetupAudioEncoding(TOutputStreamRecord &ost, const AVCodecCo
     ff::av_channel_layout_uninit(&enc->ch_layout);
     ff::av_channel_layout_default(&enc->ch_layout, channels);
   }
+  // The rate may have moved to the nearest one the encoder supports.
+  if (enc->sample_rate > 0) enc->time_base = AVRational{1, enc->sample_rate};
   ost.Fifo.reset(ff::av_audio_fifo_alloc(enc->sample_fmt, std::max(enc->ch_layout.nb_channels, 1), 1024));
   if (!ost.Fifo) throw FFmpegException("av_fifo_alloc fail");
   ost.SampleFormatPair = NO_SAMPLE_FORMAT_PAIR;

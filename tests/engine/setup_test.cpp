@@ -128,6 +128,18 @@ TEST_F(SetupTest, AutomaticMappingEncodesIntoAviAndWritesAReadableHeader) {
   EXPECT_EQ(ReadBack(Out("out.avi")), (std::vector<AVCodecID>{AV_CODEC_ID_MPEG4, AV_CODEC_ID_MP3}));
 }
 
+TEST_F(SetupTest, AudioTimeBaseFollowsTheRateTheEncoderTakes) {
+  AddInput("h264_aac.mp4");
+  engine_.SetVideoDisabled(true);
+  engine_.SetAudioCodec("libmp3lame");
+  engine_.SetAudioRate(7000); // LAME's nearest is 8000
+  AddOutput("rate.mp3");
+  engine_.TranscodeSetup();
+  EXPECT_EQ(OutPar(0)->sample_rate, 8000);
+  EXPECT_EQ(Tables().OutputStreams[0].Encoder->time_base.den, 8000);
+  EXPECT_NE(Tables().OutputStreams[0].Resampler, nullptr);
+}
+
 TEST_F(SetupTest, MapOfAnotherMediaTypeIsRefused) {
   AddInput("h264_aac.mp4");
   engine_.ParseOption("map", "0.1");
