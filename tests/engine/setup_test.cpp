@@ -140,6 +140,26 @@ TEST_F(SetupTest, AudioTimeBaseFollowsTheRateTheEncoderTakes) {
   EXPECT_NE(Tables().OutputStreams[0].Resampler, nullptr);
 }
 
+TEST_F(SetupTest, JoinModeMapsEachSlotToItsOwnInputAndOpensOneGroup) {
+  AddInput("h264_aac.mp4");
+  AddInput("ntsc_30000_1001.mp4");
+  engine_.SetVideoCodec("mpeg4");
+  engine_.SetAudioCodec("libmp3lame");
+  ASSERT_EQ(engine_.AddOutputFile(Out("joined.avi"), true), 2) << engine_.LastErrorText();
+  log_.Clear();
+  engine_.TranscodeSetup();
+  const TTranscodeTables &t = Tables();
+  EXPECT_EQ(t.JoinGroupSize, 2);
+  ASSERT_EQ(t.OutputStreams.size(), 4u);
+  for (const TOutputStreamRecord &ost : t.OutputStreams)
+    EXPECT_EQ(t.InputStreams[size_t(ost.SourceIndex)].FileIndex, ost.FileIndex);
+  EXPECT_EQ(engine_.OpenEncoderCount(), 2);
+  EXPECT_EQ(t.OutputStreams[0].SavedCodecId, int(AV_CODEC_ID_MPEG4));
+  EXPECT_EQ(Verbose(), (std::vector<std::string>{"Stream mapping:", "  Stream #0.0 -> #0.0 (Video)",
+                                                 "  Stream #0.1 -> #0.1 (Audio)", "  Stream #1.0 -> #0.0 (Video)",
+                                                 "  Stream #1.1 -> #0.1 (Audio)"}));
+}
+
 TEST_F(SetupTest, MapOfAnotherMediaTypeIsRefused) {
   AddInput("h264_aac.mp4");
   engine_.ParseOption("map", "0.1");
