@@ -34,6 +34,7 @@ extern "C" {
 
 #include "engine/BitstreamFilters.h"
 #include "engine/FFmpegException.h"
+#include "engine/TranscodeTables.h"
 #include "media/FFmpegLogger.h"
 #include "media/FormatIO.h"
 #include "media/OptionContexts.h"
@@ -312,6 +313,22 @@ public:
   // negative count. The "threads" option itself stays refused.
   void SetThreadCount(int count);
 
+  // ---- job set-up ------------------------------------------------------------------
+  // The first phase of a job: builds the working tables from the opened files, maps
+  // every output stream to its source, derives and opens the encoders and the needed
+  // decoders (under CodecLock(); must not be called while this thread holds it),
+  // copies metadata and chapters, writes the headers and logs the stream mapping.
+  // Raises FFmpegException with the system's message; the tables are then already
+  // released, while codecs opened so far stay in the open lists for TranscodeTearDown.
+  void TranscodeSetup();
+  // The end of a job: frees the opened encoders and decoders under CodecLock() and
+  // releases the tables (resamplers, scalers, FIFOs, pass log files). Safe to repeat.
+  void TranscodeTearDown();
+  // The tables of the running job; null outside one.
+  const TTranscodeTables *Tables() const { return tables_.get(); }
+  int OpenEncoderCount() const { return int(openEncoders_.size()); }
+  int OpenDecoderCount() const { return int(openDecoders_.size()); }
+
   // ---- state -----------------------------------------------------------------------
   const TPendingSettings &Pending() const { return pending_; }
   const TJobSettings &Job() const { return job_; }
@@ -428,6 +445,29 @@ private:
 
   void CloseFiles(bool librariesLoaded);
 
+  // Set-up steps (FFmpegSetup*.cpp), in the order TranscodeSetup runs them.
+  void SetupInputTables(TTranscodeTables &t);
+  void SetupOutputTables(TTranscodeTables &t);
+  int AutoMapSource(const TTranscodeTables &t, int slot, int stream, AVMediaType type) const;
+  void SetupStreamCopy(TTranscodeTables &t, TOutputStreamRecord &ost);
+  void SetupEncoding(TTranscodeTables &t, TOutputStreamRecord &ost, int tableIndex);
+  void SetupAudioEncoding(TOutputStreamRecord &ost, const AVCodecContext *dec);
+  void SetupVideoEncoding(TOutputStreamRecord &ost, const AVCodecContext *dec);
+  void SetupPassLog(TOutputStreamRecord &ost, int tableIndex);
+  void OpenEncoders(TTranscodeTables &t);
+  void OpenDecoders(TTranscodeTables &t);
+  void SetupInputTiming(TTranscodeTables &t);
+  void CopyMetaDataMaps(const TTranscodeTables &t);
+  void CopyChapters();
+  void WriteHeaders(const TTranscodeTables &t);
+  void LogStreamListing(const TTranscodeTables &t) const;
+  // Logs the listing, then `message` at llError, and raises it.
+  [[noreturn]] void FailWithListing(const TTranscodeTables &t, const std::string &message) const;
+  // Seam of the video filter graph: builds the graph for one output stream.
+  void ConfigureFilters(TOutputStreamRecord &ost);
+  TOutputStream &OutputStreamEntry(int slot, int stream);
+  void ReleaseTables(bool librariesLoaded);
+
   // ---- settings ----
   TPendingSettings pending_;
   TJobSettings job_;
@@ -466,6 +506,13 @@ private:
   std::int64_t progressTotalUs_ = -1; // -1 = unknown
   std::int64_t progressIntervalUs_ = 500000;
   std::int64_t previewIntervalUs_ = 100000;
+
+  // ---- job tables ----
+  std::unique_ptr<TTranscodeTables> tables_;
+  // Opened codec contexts, by their owners in the input slots and output files; they
+  // outlive the tables and are freed by TranscodeTearDown (or when the files close).
+  std::vector<CodecContextPtr *> openEncoders_;
+  std::vector<CodecContextPtr *> openDecoders_;
 };
 
 } // namespace tovi

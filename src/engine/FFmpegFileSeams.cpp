@@ -10,3 +10,13 @@ void TCustomFFmpeg::AddVideoHook(const std::string &commandLine) {
 }
 
 } // namespace tovi
+
+namespace tovi {
+
+// The video filter graph is built by the filter step of the pipeline; until then a job
+// that asks for one is refused rather than run without its filters.
+void TCustomFFmpeg::ConfigureFilters(TOutputStreamRecord &) {
+  throw FFmpegException("Error opening filters: the video filter graph (ConfigureFilters) is not available yet");
+}
+
+} // namespace tovi

@@ -74,6 +74,14 @@ template <typename Ptr> void Abandon(Ptr &owner) { (void)owner.release(); }
 } // namespace
 
 void TCustomFFmpeg::CloseFiles(bool librariesLoaded) {
+  // The job's records point into the files and their codec contexts.
+  if (librariesLoaded) {
+    TranscodeTearDown();
+  } else {
+    openEncoders_.clear();
+    openDecoders_.clear();
+    ReleaseTables(false);
+  }
   // Output files first, one record at a time: in join mode several slots share one.
   for (int i = 0; i < MAX_FILES; ++i) {
     std::shared_ptr<TOutputFile> file = std::move(outputFiles_[static_cast<size_t>(i)]);

@@ -1,0 +1,103 @@
+// The working tables of one conversion job: one state per input file, one record per
+// input stream and one per output stream. TCustomFFmpeg::TranscodeSetup builds them from
+// the opened input and output files; the decode/encode pipeline and the transcode loop
+// use them; TCustomFFmpeg::TranscodeTearDown releases them at the end of the job.
+//
+// Every library object a record holds has an owner here, so dropping the tables (also
+// when set-up fails half-way) releases everything. Codec contexts are not held: they
+// belong to the input slots and output files, which outlive the tables.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "media/EntryPoints.h"
+#include "media/Owners.h"
+
+namespace tovi {
+
+struct LogFileClose {
+  void operator()(std::FILE *file) const noexcept { ff::fclose(file); }
+};
+using LogFilePtr = std::unique_ptr<std::FILE, LogFileClose>;
+
+struct AudioFifoFree {
+  void operator()(AVAudioFifo *fifo) const noexcept { ff::av_audio_fifo_free(fifo); }
+};
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoFree>;
+
+// The sample-format pair value that means "no converter yet".
+constexpr int NO_SAMPLE_FORMAT_PAIR = -6;
+
+struct TInputFileState {
+  bool EndOfFile = false;
+  int FirstStream = 0; // index of its first record in the input stream table
+  int StreamCount = 0;
+};
+
+struct TInputStreamRecord {
+  int FileIndex = 0;
+  int StreamIndex = 0;
+  AVStream *Stream = nullptr;     // the demuxer's; owned by the input file
+  AVCodecContext *Decoder = nullptr; // the slot's decoder context; opened when DecodingNeeded
+  bool Discard = true;
+  bool DecodingNeeded = false;
+  std::int64_t StartUs = 0; // wall clock at set-up, with rate emulation only
+  std::int64_t NextPts = 0;
+  std::int64_t Pts = 0;
+  bool IsStart = false;
+  bool MultiPacketWarningShown = false;
+  bool PastRecordingTime = false;
+  bool Flushed = false;
+  // The video filter graph's contexts and current picture are added with the graph.
+};
+
+struct TOutputStreamRecord {
+  int FileIndex = 0;
+  int StreamIndex = 0;
+  int SourceIndex = 0; // into the input stream table
+  AVStream *Stream = nullptr;        // the muxer's; owned by the output file
+  AVCodecContext *Encoder = nullptr; // owned by the output file's stream entry
+  bool EncodingNeeded = false;
+  int FrameNumber = 0;
+  int SyncIndex = 0; // input stream record whose clock the output follows
+  std::int64_t SyncOutputPts = 0;
+
+  // Video.
+  bool VideoResample = false;
+  FramePtr TemporaryPicture; // scaler output, the encoder's size and format
+  SwsContextPtr Scaler;
+  int ResampleHeight = 0, ResampleWidth = 0, ResamplePixelFormat = -1;
+  int InitialHeight = 0, InitialWidth = 0;
+  bool VideoCrop = false;
+  int TopBand = 0, BottomBand = 0, LeftBand = 0, RightBand = 0;
+  int InitialTopBand = 0, InitialBottomBand = 0, InitialLeftBand = 0, InitialRightBand = 0;
+
+  // Audio. One resampler does rate, layout and sample-format conversion.
+  bool AudioResample = false;
+  SwrContextPtr Resampler;
+  int SampleFormatPair = NO_SAMPLE_FORMAT_PAIR;
+  AudioFifoPtr Fifo; // samples waiting for a full encoder frame
+
+  // Two-pass.
+  std::string PassLogFileName;
+  LogFilePtr PassLogFile; // pass 1: statistics written here
+  AVBufferPtr StatsIn;    // pass 2: the encoder's statistics input (it points in here)
+
+  int SavedCodecId = 0; // join mode
+  bool ActiveForReports = false;
+};
+
+struct TTranscodeTables {
+  std::vector<TInputFileState> InputFiles;
+  std::vector<TInputStreamRecord> InputStreams;
+  std::vector<TOutputStreamRecord> OutputStreams;
+  int JoinGroupSize = 0;   // streams of the first output slot
+  std::vector<std::uint8_t> WorkBuffer;
+  std::int64_t ExtraSizeBytes = 0; // encoders' extradata, for the final report
+};
+
+} // namespace tovi
