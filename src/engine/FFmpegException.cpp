@@ -1,24 +1,15 @@
 #include "engine/FFmpegException.h"
 
 #include <cstdarg>
-#include <cstdio>
-#include <vector>
+
+#include "media/StringFormat.h"
 
 namespace tovi {
 
 FFmpegException FFmpegException::Fmt(const char *format, ...) {
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int length = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text;
-  if (length > 0) {
-    std::vector<char> buffer(static_cast<size_t>(length) + 1);
-    std::vsnprintf(buffer.data(), buffer.size(), format, args);
-    text.assign(buffer.data(), static_cast<size_t>(length));
-  }
+  std::string text = StringFormatV(format, args);
   va_end(args);
   return FFmpegException(std::move(text));
 }

@@ -7,6 +7,7 @@
 #include "engine/FFmpeg.h"
 #include "media/EntryPoints.h"
 #include "media/FFmpegLoader.h"
+#include "media/StringFormat.h"
 
 namespace tovi {
 
@@ -185,14 +186,9 @@ void TCustomFFmpeg::Log(TLogLevel level, const std::string &text) const {
 void TCustomFFmpeg::LogFmt(TLogLevel level, const char *format, ...) const {
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int length = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::vector<char> buffer(static_cast<size_t>(length > 0 ? length : 0) + 1);
-  std::vsnprintf(buffer.data(), buffer.size(), format, args);
+  const std::string text = StringFormatV(format, args);
   va_end(args);
-  Log(level, buffer.data());
+  Log(level, text);
 }
 
 } // namespace tovi
