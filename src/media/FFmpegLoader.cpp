@@ -178,7 +178,7 @@ const TLibraryItem &TFFmpegLoader::LibraryItem(int kind) {
 std::string TFFmpegLoader::LibraryFileName(int kind) {
   const TLibraryItem &item = LibraryItem(kind);
   std::string name = std::string("lib") + item.LibName + ".so";
-  if (item.Version >= 0) name += "." + std::to_string(item.Version);
+  if (item.Version >= 0) name.append(".").append(std::to_string(item.Version));
   return name;
 }
 

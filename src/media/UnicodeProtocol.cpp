@@ -79,7 +79,8 @@ bool UnicodeProtocolReady() { return g_protocolReady.load(std::memory_order_acqu
 bool NameNeedsUnicodeURL(const std::string &name) {
   const size_t colon = name.find(':');
   if (colon != std::string::npos) {
-    const std::string key = ":" + name.substr(0, colon) + ":";
+    std::string key(1, ':');
+    key.append(name, 0, colon).append(1, ':');
     return UNICODE_KNOWN_PREFIXES.find(key) == std::string_view::npos;
   }
   return !SurvivesLocaleRoundTrip(name);

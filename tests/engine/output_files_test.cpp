@@ -343,7 +343,9 @@ TEST_F(OutputFileTest, TheOutputTableRefusesATwentyFirstFile) {
   for (int i = 0; i < MAX_FILES; ++i) {
     engine_.SetAudioDisabled(true);
     engine_.SetVideoDisabled(true);
-    ASSERT_EQ(engine_.AddOutputFile(Out("f" + std::to_string(i) + ".mp4"), false), i + 1)
+    std::string name = std::to_string(i);
+    name.insert(0, 1, 'f').append(".mp4");
+    ASSERT_EQ(engine_.AddOutputFile(Out(name), false), i + 1)
         << engine_.LastErrorText();
   }
   const std::string extra = Out("extra.mp4");
