@@ -30,20 +30,28 @@ std::string TrimRight(std::string text) {
 
 } // namespace
 
+namespace {
+
+// Durations and dates share the library's parser; only the reading and the word in the
+// message differ.
+std::int64_t ParseTimeValue(const std::string &name, const std::string &value, bool duration) {
+  std::int64_t us = NO_TIMESTAMP;
+  if (ff::av_parse_time(&us, value.c_str(), duration ? 1 : 0) < 0 || us == NO_TIMESTAMP)
+    throw FFmpegException::Fmt("Invalid %s specification for %s: %s", duration ? "duration" : "date",
+                               name.c_str(), value.c_str());
+  return us;
+}
+
+} // namespace
+
 std::int64_t TCustomFFmpeg::ParseDuration(const std::string &name, const std::string &value) {
   RequireLibraries();
-  std::int64_t us = NO_TIMESTAMP;
-  if (ff::av_parse_time(&us, value.c_str(), 1) < 0 || us == NO_TIMESTAMP)
-    throw FFmpegException::Fmt("Invalid %s specification for %s: %s", "duration", name.c_str(), value.c_str());
-  return us;
+  return ParseTimeValue(name, value, true);
 }
 
 std::int64_t TCustomFFmpeg::ParseDate(const std::string &name, const std::string &value) {
   RequireLibraries();
-  std::int64_t us = NO_TIMESTAMP;
-  if (ff::av_parse_time(&us, value.c_str(), 0) < 0 || us == NO_TIMESTAMP)
-    throw FFmpegException::Fmt("Invalid %s specification for %s: %s", "date", name.c_str(), value.c_str());
-  return us;
+  return ParseTimeValue(name, value, false);
 }
 
 void TCustomFFmpeg::OptionDoNothing(const std::string &name) { Log(llInfo, "Do nothing: option - " + name); }

@@ -18,19 +18,8 @@ namespace {
 
 class OutputFileTest : public EngineTest {
 protected:
-  void SetUp() override {
-    EngineTest::SetUp();
-    dir_ = fs::temp_directory_path() /
-           ("tovi_output_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    engine_.FreeAll();
-    fs::remove_all(dir_);
-  }
-  std::string Out(const std::string &name) const { return (dir_ / name).string(); }
+  void TearDown() override { engine_.FreeAll(); }
+  std::string Out(const std::string &name) const { return dir_.file(name); }
   bool AddInput(const std::string &fixture) {
     const bool added = engine_.AddInputFile(FixturePath(fixture));
     EXPECT_TRUE(added) << engine_.LastErrorText();
@@ -46,7 +35,7 @@ protected:
     return types;
   }
 
-  fs::path dir_;
+  test::TempDir dir_; // removed after the engine has closed its files
 };
 
 TEST_F(OutputFileTest, MuxerRefusalsCreateNothing) {
@@ -63,7 +52,7 @@ TEST_F(OutputFileTest, MuxerRefusalsCreateNothing) {
   EXPECT_NE(engine_.LastErrorText().find("no feed server"), std::string::npos) << engine_.LastErrorText();
 
   EXPECT_EQ(engine_.OutputFileCount(), 0);
-  EXPECT_TRUE(fs::is_empty(dir_));
+  EXPECT_TRUE(fs::is_empty(dir_.path()));
 }
 
 TEST_F(OutputFileTest, StreamsFollowWhatTheInputsHold) {
@@ -299,12 +288,12 @@ TEST_F(OutputFileTest, PixelAndSampleFormatsFallBackToTheEncodersFirst) {
 }
 
 TEST_F(OutputFileTest, AnInputIsNeverOverwritten) {
-  const fs::path copy = dir_ / "source.mp4";
+  const fs::path copy = dir_.path() / "source.mp4";
   fs::copy_file(FixturePath("h264_aac.mp4"), copy);
   const auto size = fs::file_size(copy);
   ASSERT_TRUE(engine_.AddInputFile(copy.string())) << engine_.LastErrorText();
   // Another spelling of the same file.
-  const std::string sameFile = (dir_ / "." / "source.mp4").string();
+  const std::string sameFile = (dir_.path() / "." / "source.mp4").string();
   EXPECT_EQ(engine_.AddOutputFile(sameFile, false), -1);
   EXPECT_NE(engine_.LastErrorText().find("is the same file as input file #0"), std::string::npos)
       << engine_.LastErrorText();

@@ -18,18 +18,8 @@ namespace {
 
 class SetupTest : public EngineTest {
 protected:
-  void SetUp() override {
-    EngineTest::SetUp();
-    dir_ = fs::temp_directory_path() / ("tovi_setup_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    engine_.FreeAll();
-    fs::remove_all(dir_);
-  }
-  std::string Out(const std::string &name) const { return (dir_ / name).string(); }
+  void TearDown() override { engine_.FreeAll(); }
+  std::string Out(const std::string &name) const { return dir_.file(name); }
   void AddInput(const std::string &fixture) {
     ASSERT_TRUE(engine_.AddInputFile(FixturePath(fixture))) << engine_.LastErrorText();
   }
@@ -53,7 +43,7 @@ protected:
     return lines;
   }
 
-  fs::path dir_;
+  test::TempDir dir_; // removed after the engine has closed its files
 };
 
 // Opens a written file and returns its streams' codec ids.
