@@ -33,6 +33,7 @@ extern "C" {
 }
 
 #include "engine/BitstreamFilters.h"
+#include "engine/EngineEvents.h"
 #include "engine/FFmpegException.h"
 #include "engine/TranscodeTables.h"
 #include "media/FFmpegLogger.h"
@@ -41,11 +42,15 @@ extern "C" {
 #include "media/Owners.h"
 
 struct AVCodec;
+struct AVFrame;
+struct AVPacket;
 struct AVFormatContext;
 struct AVOutputFormat;
 struct AVStream;
 
 namespace tovi {
+
+class TConvertThread;
 
 // Capacities of the engine's fixed tables. A full table refuses the next entry with an
 // FFmpegException; nothing is ever written past one.
@@ -308,7 +313,8 @@ public:
   void SetCopyTimestamps(bool value) { job_.CopyTimestamps = value; }
   void SetOutputTimestamp(std::int64_t seconds) { job_.OutputTimestampSeconds = seconds; }
   void SetProgressIntervalUs(std::int64_t us) { progressIntervalUs_ = us; }
-  void SetPreviewFlags(int flags) { previewFlags_ = flags; }
+  // Under the process-wide preview lock; clearing the previewer bit frees the previewer.
+  void SetPreviewFlags(int flags);
   // Decoder and encoder threads; 0 = as many as the machine has cores. Throws for a
   // negative count. The "threads" option itself stays refused.
   void SetThreadCount(int count);
@@ -329,6 +335,44 @@ public:
   int OpenEncoderCount() const { return int(openEncoders_.size()); }
   int OpenDecoderCount() const { return int(openDecoders_.size()); }
 
+  // ---- running a job (FFmpegRun.cpp) ------------------------------------------------
+  // Starts the configured job. A busy or terminated engine returns null and does
+  // nothing. Without an output or an input file the job is rejected: FreeAll, the
+  // message is logged and stored, the termination callback runs, null is returned.
+  // inThread false runs the job in the calling thread and returns null; inThread true
+  // returns the worker thread, created suspended: the caller starts it with Resume().
+  // The engine owns the thread.
+  TConvertThread *Start(bool inThread, TThreadPriority priority = TThreadPriority::Normal);
+  // The job body: Transcode, then the clean-up stages, each protected so that a failure
+  // is recorded (ErrorOccurred, ErrorMessage) instead of escaping; ends with
+  // NotifyTermination.
+  void Run();
+  // busy false, terminated true, then the termination callback.
+  void NotifyTermination();
+  // Asks the job to stop; a paused job is resumed first. With wait, returns when the job
+  // has ended (servicing pending main-thread calls when called on the main thread).
+  void Stop(bool wait);
+  // Stop for a busy engine; otherwise sends the termination notice once if it was not
+  // sent yet (on a thread of its own), waiting for it with wait.
+  void Terminate(bool wait);
+  // Holds the job between two packets; Resume lets it go on. Stop ends a pause.
+  void Pause();
+  void Resume();
+
+  // Host callbacks; set them before Start.
+  void SetOnProgress(TProgressEvent handler) { onProgress_ = std::move(handler); }
+  void SetOnTerminate(TTerminateEvent handler) { onTerminate_ = std::move(handler); }
+  void SetOnCustomHook(TCustomHookEvent handler) { onCustomHook_ = std::move(handler); }
+  void SetOnPreviewBitmap(TPreviewBitmapEvent handler) { onPreviewBitmap_ = std::move(handler); }
+  bool HasCustomHook() const { return static_cast<bool>(onCustomHook_); }
+
+  bool Busy() const { return busy_; }
+  bool Terminated() const { return terminated_; }
+  bool CompletedNormally() const { return completedNormally_; }
+  bool StopRequested() const { return stopRequested_; }
+  bool Paused() const;
+  const std::string &ErrorMessage() const { return errorMessage_; }
+
   // ---- state -----------------------------------------------------------------------
   const TPendingSettings &Pending() const { return pending_; }
   const TJobSettings &Job() const { return job_; }
@@ -336,7 +380,7 @@ public:
   std::int64_t ProgressTotalUs() const { return progressTotalUs_; }
   std::int64_t ProgressIntervalUs() const { return progressIntervalUs_; }
   std::int64_t PreviewIntervalUs() const { return previewIntervalUs_; }
-  int PreviewFlags() const { return previewFlags_; }
+  int PreviewFlags() const;
   bool JoinMode() const { return joinMode_; }
   bool ErrorOccurred() const { return errorOccurred_; }
 
@@ -452,7 +496,7 @@ private:
   void SetupStreamCopy(TTranscodeTables &t, TOutputStreamRecord &ost);
   void SetupEncoding(TTranscodeTables &t, TOutputStreamRecord &ost, int tableIndex);
   void SetupAudioEncoding(TOutputStreamRecord &ost, const AVCodecContext *dec);
-  void SetupVideoEncoding(TOutputStreamRecord &ost, const AVCodecContext *dec);
+  void SetupVideoEncoding(TInputStreamRecord &ist, TOutputStreamRecord &ost, const AVCodecContext *dec);
   void SetupPassLog(TOutputStreamRecord &ost, int tableIndex);
   void OpenEncoders(TTranscodeTables &t);
   void OpenDecoders(TTranscodeTables &t);
@@ -463,8 +507,36 @@ private:
   void LogStreamListing(const TTranscodeTables &t) const;
   // Logs the listing, then `message` at llError, and raises it.
   [[noreturn]] void FailWithListing(const TTranscodeTables &t, const std::string &message) const;
-  // Seam of the video filter graph: builds the graph for one output stream.
-  void ConfigureFilters(TOutputStreamRecord &ost);
+  // ---- video filters, hooks, previews (FFmpegFilters.cpp, FFmpegHooks.cpp,
+  // FFmpegPreviews.cpp) and audio output (FFmpegAudioOut.cpp) ----
+  // Builds the filter graph of one video output stream into its source's record:
+  // 0 or -1.
+  int ConfigureFilters(TInputStreamRecord &ist, TOutputStreamRecord &ost);
+  // Hands a decoded picture (with its pts in us) to the input stream's filter graph;
+  // false when the graph refuses it.
+  bool PushFilterFrame(TInputStreamRecord &ist, AVFrame *picture, std::int64_t ptsUs);
+  // Takes the next filtered picture into ist.FilteredPicture (replacing the last one);
+  // false when the graph has none ready.
+  bool PullFilteredFrame(TInputStreamRecord &ist);
+  // Deinterlacing, the custom hook and the video hook plug-ins on one decoded picture;
+  // the picture afterwards shows their result.
+  void PreProcessVideoFrame(TInputStreamRecord &ist, AVFrame *picture);
+  void RunCustomHook(AVFrame *picture, const AVCodecContext *decoder, std::int64_t pts);
+  // The previews of a picture just given to the encoder.
+  void RunPreviews(const AVFrame *picture, const AVCodecContext *encoder);
+  // One block of decoded audio into encoded packets of one output stream.
+  void DoAudioOut(TOutputStreamRecord &ost, TInputStreamRecord &ist, const AVFrame *samples);
+  // End of input for an audio output stream: flushes the resampler and the FIFO (a short
+  // last frame where the encoder takes one, else padded with silence) and drains the
+  // encoder. Raises "Audio encoding failed".
+  void FlushAudioOut(TOutputStreamRecord &ost);
+
+  // ---- pipeline (FFmpegPipeline*.cpp) ----
+  // Every packet of an output stream reaches its file here, through the stream's
+  // bitstream filters; the packet's stream index and time base are set by the caller.
+  void WriteFrame(TOutputStreamRecord &ost, AVPacket *packet);
+  // (pts of the output's sync input stream - start time) in seconds.
+  double SyncTime(const TOutputStreamRecord &ost) const;
   TOutputStream &OutputStreamEntry(int slot, int stream);
   void ReleaseTables(bool librariesLoaded);
 
@@ -506,6 +578,20 @@ private:
   std::int64_t progressTotalUs_ = -1; // -1 = unknown
   std::int64_t progressIntervalUs_ = 500000;
   std::int64_t previewIntervalUs_ = 100000;
+
+  // ---- host callbacks ----
+  TProgressEvent onProgress_;
+  TTerminateEvent onTerminate_;
+  TCustomHookEvent onCustomHook_;
+  TPreviewBitmapEvent onPreviewBitmap_;
+
+  // ---- byte counters of the running job (final report) ----
+  std::int64_t videoBytes_ = 0;
+  std::int64_t audioBytes_ = 0;
+
+  // ---- pipeline and loop state (FFmpegPipeline*.cpp, FFmpegRun.cpp) ----
+
+  // ---- filters, hooks, previews and audio output state ----
 
   // ---- job tables ----
   std::unique_ptr<TTranscodeTables> tables_;

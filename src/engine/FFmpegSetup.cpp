@@ -125,7 +125,7 @@ void TCustomFFmpeg::SetupInputTables(TTranscodeTables &t) {
         ist.Stream = ic->streams[s];
         if (static_cast<std::size_t>(s) < slot.Decoders.size()) ist.Decoder = slot.Decoders[static_cast<std::size_t>(s)].get();
         if (job_.RateEmulation) ist.StartUs = ff::av_gettime();
-        t.InputStreams.push_back(ist);
+        t.InputStreams.push_back(std::move(ist));
       }
     }
   } catch (const std::bad_alloc &) {

@@ -36,11 +36,14 @@ void TCustomFFmpeg::SetupStreamCopy(TTranscodeTables &t, TOutputStreamRecord &os
 
   switch (in->codec_type) {
   case AVMEDIA_TYPE_VIDEO:
-    if (job_.UsingVideoHooks) throw FFmpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
-    if (previewFlags_ != 0) throw FFmpegException("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
+    if (job_.UsingVideoHooks)
+      throw FFmpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+    if (previewFlags_ != 0)
+      throw FFmpegException("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
     break;
   case AVMEDIA_TYPE_AUDIO:
-    if (job_.AudioVolume != 256) throw FFmpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
+    if (job_.AudioVolume != 256)
+      throw FFmpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
     break;
   case AVMEDIA_TYPE_SUBTITLE: break;
   default: throw FFmpegException("invalid codec_type of output stream");
@@ -67,7 +70,8 @@ void TCustomFFmpeg::SetupStreamCopy(TTranscodeTables &t, TOutputStreamRecord &os
     if (keptAspect.num != 0)
       out->sample_aspect_ratio = keptAspect;
     else
-      ost.Stream->sample_aspect_ratio = in->sample_aspect_ratio.num ? in->sample_aspect_ratio : ist.Stream->sample_aspect_ratio;
+      ost.Stream->sample_aspect_ratio =
+          in->sample_aspect_ratio.num ? in->sample_aspect_ratio : ist.Stream->sample_aspect_ratio;
   }
 
   // The stream's time base, unless the decoder's frame time is much finer.
@@ -76,7 +80,8 @@ void TCustomFFmpeg::SetupStreamCopy(TTranscodeTables &t, TOutputStreamRecord &os
     const int ticks = std::max(dec->ticks_per_frame, 1);
     const double streamTb = av_q2d(ist.Stream->time_base);
     if (streamTb < av_q2d(dec->time_base) * ticks && streamTb < 0.001) {
-      ff::av_reduce(&timeBase.num, &timeBase.den, std::int64_t(dec->time_base.num) * ticks, dec->time_base.den, INT_MAX);
+      ff::av_reduce(&timeBase.num, &timeBase.den, std::int64_t(dec->time_base.num) * ticks,
+                    dec->time_base.den, INT_MAX);
     }
   }
   // The settings record follows the copied parameters, for the later steps' reports.
@@ -89,12 +94,13 @@ void TCustomFFmpeg::SetupStreamCopy(TTranscodeTables &t, TOutputStreamRecord &os
 void TCustomFFmpeg::SetupEncoding(TTranscodeTables &t, TOutputStreamRecord &ost, int tableIndex) {
   TInputStreamRecord &ist = t.InputStreams[static_cast<std::size_t>(ost.SourceIndex)];
   const AVCodecContext *dec = ist.Decoder;
-  if (!dec) throw FFmpegException::Fmt("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
-                                       int(ist.Stream->codecpar->codec_id), ist.FileIndex, ist.StreamIndex,
-                                       MediaTypeName(ist.Stream->codecpar->codec_type).c_str());
+  if (!dec)
+    throw FFmpegException::Fmt("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
+                               int(ist.Stream->codecpar->codec_id), ist.FileIndex, ist.StreamIndex,
+                               MediaTypeName(ist.Stream->codecpar->codec_type).c_str());
   switch (ost.Encoder->codec_type) {
   case AVMEDIA_TYPE_AUDIO: SetupAudioEncoding(ost, dec); break;
-  case AVMEDIA_TYPE_VIDEO: SetupVideoEncoding(ost, dec); break;
+  case AVMEDIA_TYPE_VIDEO: SetupVideoEncoding(ist, ost, dec); break;
   case AVMEDIA_TYPE_SUBTITLE: break;
   default: throw FFmpegException("invalid codec_type of output stream");
   }
@@ -126,11 +132,12 @@ void TCustomFFmpeg::SetupAudioEncoding(TOutputStreamRecord &ost, const AVCodecCo
   const bool differs = ost.AudioResample || enc->sample_fmt != dec->sample_fmt ||
                        !SameChannelLayout(enc->ch_layout, decoderLayout);
   // A decoder that reports its format only once it runs gets its converter then.
-  const bool known = dec->sample_fmt != AV_SAMPLE_FMT_NONE && dec->sample_rate > 0 && decoderLayout.nb_channels > 0;
+  const bool known =
+      dec->sample_fmt != AV_SAMPLE_FMT_NONE && dec->sample_rate > 0 && decoderLayout.nb_channels > 0;
   if (differs && known) {
     SwrContext *swr = nullptr;
-    const int rc = ff::swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate, &decoderLayout,
-                                           dec->sample_fmt, dec->sample_rate, 0, nullptr);
+    const int rc = ff::swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate,
+                                           &decoderLayout, dec->sample_fmt, dec->sample_rate, 0, nullptr);
     ost.Resampler.reset(swr);
     if (rc < 0 || !swr || ff::swr_init(swr) < 0) {
       ff::av_channel_layout_uninit(&decoderLayout);
@@ -143,9 +150,11 @@ void TCustomFFmpeg::SetupAudioEncoding(TOutputStreamRecord &ost, const AVCodecCo
   ff::av_channel_layout_uninit(&decoderLayout);
 }
 
-void TCustomFFmpeg::SetupVideoEncoding(TOutputStreamRecord &ost, const AVCodecContext *dec) {
+void TCustomFFmpeg::SetupVideoEncoding(TInputStreamRecord &ist, TOutputStreamRecord &ost,
+                                       const AVCodecContext *dec) {
   AVCodecContext *enc = ost.Encoder;
-  if (dec->pix_fmt == AV_PIX_FMT_NONE) throw FFmpegException("Video pixel format is unknown, stream cannot be encoded");
+  if (dec->pix_fmt == AV_PIX_FMT_NONE)
+    throw FFmpegException("Video pixel format is unknown, stream cannot be encoded");
   ost.TopBand = ost.InitialTopBand = pending_.CropTop;
   ost.BottomBand = ost.InitialBottomBand = pending_.CropBottom;
   ost.LeftBand = ost.InitialLeftBand = pending_.CropLeft;
@@ -153,7 +162,8 @@ void TCustomFFmpeg::SetupVideoEncoding(TOutputStreamRecord &ost, const AVCodecCo
   ost.VideoCrop = ost.TopBand || ost.BottomBand || ost.LeftBand || ost.RightBand;
   const int croppedWidth = dec->width - ost.LeftBand - ost.RightBand;
   const int croppedHeight = dec->height - ost.TopBand - ost.BottomBand;
-  ost.VideoResample = !(croppedWidth == enc->width && croppedHeight == enc->height && dec->pix_fmt == enc->pix_fmt);
+  ost.VideoResample =
+      !(croppedWidth == enc->width && croppedHeight == enc->height && dec->pix_fmt == enc->pix_fmt);
   if (ost.VideoResample) {
     ost.TemporaryPicture = MakeFrame();
     if (ost.TemporaryPicture) {
@@ -169,8 +179,9 @@ void TCustomFFmpeg::SetupVideoEncoding(TOutputStreamRecord &ost, const AVCodecCo
         options && ff::av_opt_get_int(options, "sws_flags", 0, &flags) >= 0)
       job_.ScalerFlags = static_cast<int>(flags);
     ost.Scaler.reset(croppedWidth > 0 && croppedHeight > 0
-                         ? ff::sws_getContext(croppedWidth, croppedHeight, dec->pix_fmt, enc->width, enc->height,
-                                              enc->pix_fmt, job_.ScalerFlags, nullptr, nullptr, nullptr)
+                         ? ff::sws_getContext(croppedWidth, croppedHeight, dec->pix_fmt, enc->width,
+                                              enc->height, enc->pix_fmt, job_.ScalerFlags, nullptr, nullptr,
+                                              nullptr)
                          : nullptr);
     if (!ost.Scaler) throw FFmpegException("Cannot get resampling context");
     if (!usingVideoFilters_) {
@@ -184,7 +195,9 @@ void TCustomFFmpeg::SetupVideoEncoding(TOutputStreamRecord &ost, const AVCodecCo
   ost.ResamplePixelFormat = dec->pix_fmt;
   if (usingVideoFilters_) {
     lastError_.clear();
-    ConfigureFilters(ost);
+    if (ConfigureFilters(ist, ost) < 0)
+      throw FFmpegException(lastError_.empty() ? std::string("Error opening filters!")
+                                               : "Error opening filters: " + lastError_);
   }
 }
 
@@ -205,8 +218,10 @@ void TCustomFFmpeg::SetupPassLog(TOutputStreamRecord &ost, int tableIndex) {
     throw FFmpegException::Fmt("Cannot read file: Error reading log file \"%s\" for pass-2 encoding", name);
   AVBufferPtr buffer(static_cast<std::uint8_t *>(ff::av_malloc(static_cast<std::size_t>(size) + 1)));
   if (!buffer)
-    throw FFmpegException::Fmt("Could not allocate file buffer: Error reading log file \"%s\" for pass-2 encoding", name);
-  if (ff::fread(buffer.get(), 1, static_cast<std::size_t>(size), file.get()) != static_cast<std::size_t>(size))
+    throw FFmpegException::Fmt(
+        "Could not allocate file buffer: Error reading log file \"%s\" for pass-2 encoding", name);
+  if (ff::fread(buffer.get(), 1, static_cast<std::size_t>(size), file.get()) !=
+      static_cast<std::size_t>(size))
     throw FFmpegException::Fmt("Cannot read file: Error reading log file \"%s\" for pass-2 encoding", name);
   buffer.get()[size] = 0;
   ost.StatsIn = std::move(buffer);
@@ -219,13 +234,15 @@ void TCustomFFmpeg::OpenEncoders(TTranscodeTables &t) {
     if (!ost.EncodingNeeded) continue;
     if (joinMode_ && static_cast<int>(i) >= t.JoinGroupSize) continue;
     AVCodecContext *enc = ost.Encoder;
-    const AVCodec *codec = i < static_cast<std::size_t>(encoderOverrideCount_) ? encoderOverrides_[i] : nullptr;
+    const AVCodec *codec =
+        i < static_cast<std::size_t>(encoderOverrideCount_) ? encoderOverrides_[i] : nullptr;
     if (!codec) codec = ff::avcodec_find_encoder(enc->codec_id);
     const std::string type = MediaTypeName(enc->codec_type);
     if (!codec)
-      FailWithListing(t, FFmpegException::Fmt("Encoder (codec id %d) not found for output stream #%d.%d (%s)",
-                                              int(enc->codec_id), ost.FileIndex, ost.StreamIndex, type.c_str())
-                             .Message());
+      FailWithListing(t,
+                      FFmpegException::Fmt("Encoder (codec id %d) not found for output stream #%d.%d (%s)",
+                                           int(enc->codec_id), ost.FileIndex, ost.StreamIndex, type.c_str())
+                          .Message());
     if (joinMode_) ost.SavedCodecId = codec->id;
     enc->thread_count = job_.ThreadCount;
     DictionaryPtr options;
@@ -236,15 +253,17 @@ void TCustomFFmpeg::OpenEncoders(TTranscodeTables &t) {
       rc = ff::avcodec_open2(enc, codec, options.Out());
     }
     if (rc < 0)
-      FailWithListing(t, FFmpegException::Fmt("Error while opening encoder for output stream #%d.%d (%s) - maybe "
-                                              "incorrect parameters such as bit_rate, rate, width or height. Please "
-                                              "check error log message to find out more detail information.",
-                                              ost.FileIndex, ost.StreamIndex, type.c_str())
-                             .Message());
+      FailWithListing(
+          t, FFmpegException::Fmt("Error while opening encoder for output stream #%d.%d (%s) - maybe "
+                                  "incorrect parameters such as bit_rate, rate, width or height. Please "
+                                  "check error log message to find out more detail information.",
+                                  ost.FileIndex, ost.StreamIndex, type.c_str())
+                 .Message());
     openEncoders_.push_back(&OutputStreamEntry(ost.FileIndex, ost.StreamIndex).Encoder);
     // The muxer reads the opened encoder's final parameters (extradata, frame size...).
     const AVRational aspect = ost.Stream->sample_aspect_ratio;
-    if (ff::avcodec_parameters_from_context(ost.Stream->codecpar, enc) < 0) throw FFmpegException("av_mallocz fail");
+    if (ff::avcodec_parameters_from_context(ost.Stream->codecpar, enc) < 0)
+      throw FFmpegException("av_mallocz fail");
     if (aspect.num != 0) ost.Stream->codecpar->sample_aspect_ratio = aspect;
     ost.Stream->time_base = enc->time_base;
     t.ExtraSizeBytes += enc->extradata_size;
@@ -258,12 +277,14 @@ void TCustomFFmpeg::OpenDecoders(TTranscodeTables &t) {
     AVCodecContext *dec = ist.Decoder;
     const AVCodecParameters *par = ist.Stream->codecpar;
     const std::string type = MediaTypeName(par->codec_type);
-    const AVCodec *codec = j < static_cast<std::size_t>(decoderOverrideCount_) ? decoderOverrides_[j] : nullptr;
+    const AVCodec *codec =
+        j < static_cast<std::size_t>(decoderOverrideCount_) ? decoderOverrides_[j] : nullptr;
     if (!codec) codec = ff::avcodec_find_decoder(par->codec_id);
     if (!codec || !dec)
-      FailWithListing(t, FFmpegException::Fmt("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
-                                              int(par->codec_id), ist.FileIndex, ist.StreamIndex, type.c_str())
-                             .Message());
+      FailWithListing(t,
+                      FFmpegException::Fmt("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
+                                           int(par->codec_id), ist.FileIndex, ist.StreamIndex, type.c_str())
+                          .Message());
     dec->thread_count = job_.ThreadCount;
     int rc;
     {

@@ -52,7 +52,13 @@ struct TInputStreamRecord {
   bool MultiPacketWarningShown = false;
   bool PastRecordingTime = false;
   bool Flushed = false;
-  // The video filter graph's contexts and current picture are added with the graph.
+  float Quality = 0; // the last decoded picture's quality ("same quality")
+  // The video filter graph, when the job uses one: source ("src") and sink ("out")
+  // belong to the graph; FilteredPicture is the picture last taken from the sink.
+  FilterGraphPtr FilterGraph;
+  AVFilterContext *InputVideoFilter = nullptr;
+  AVFilterContext *OutputVideoFilter = nullptr;
+  FramePtr FilteredPicture;
 };
 
 struct TOutputStreamRecord {
