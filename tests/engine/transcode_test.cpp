@@ -16,40 +16,95 @@ namespace {
 
 using Options = std::vector<std::pair<std::string, std::string>>;
 
-TEST_F(TranscodeTest, Mpeg4AviKeepsEveryFrameInOrder) {
+struct Report {
+  int Input, Frame, Fps;
+  float Quality, BitRate;
+  std::int64_t Size, TimeUs, TotalUs;
+};
+
+TEST_F(TranscodeTest, Mpeg4Mp3AviKeepsEveryFrameAndTheTone) {
   const std::string out = Out("out.avi");
-  ASSERT_TRUE(Configure({{"i", "h264_aac.mp4"}, {"an", "1"}, {"vcodec", "mpeg4"}}, out));
+  ASSERT_TRUE(
+      Configure({{"i", "h264_aac.mp4"}, {"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}, {"ab", "128k"}}, out));
   ASSERT_TRUE(RunJob());
   const FileSummary file = ReadOutput(out);
   ASSERT_TRUE(file.Opened);
   EXPECT_EQ(file.Format, "avi");
-  ASSERT_EQ(file.Streams.size(), 1u);
-  const StreamSummary &v = file.Streams[0];
-  EXPECT_EQ(v.Codec, AV_CODEC_ID_MPEG4);
-  EXPECT_EQ(v.Width, 176);
-  EXPECT_EQ(v.Height, 144);
-  EXPECT_EQ(v.Frames, 50);
-  EXPECT_TRUE(Consecutive(v.PatternFrames, 0));
+  ASSERT_EQ(file.Streams.size(), 2u);
+  const StreamSummary *v = file.First(AVMEDIA_TYPE_VIDEO);
+  const StreamSummary *a = file.First(AVMEDIA_TYPE_AUDIO);
+  ASSERT_TRUE(v && a);
+  EXPECT_EQ(v->Codec, AV_CODEC_ID_MPEG4);
+  EXPECT_EQ(v->Width, 176);
+  EXPECT_EQ(v->Height, 144);
+  EXPECT_EQ(v->Frames, 50);
+  EXPECT_TRUE(Consecutive(v->PatternFrames, 0));
+  EXPECT_EQ(a->Codec, AV_CODEC_ID_MP3);
+  EXPECT_EQ(a->SampleRate, 44100);
+  EXPECT_EQ(a->Channels, 2);
+  EXPECT_NEAR(double(a->Samples), 88200.0, 2 * 1152.0 + 1105); // encoder delay and padding
+  EXPECT_GT(a->Rms, 0.1);
   EXPECT_EQ(engine_.DuplicatedFrames(), 0);
   EXPECT_EQ(engine_.DroppedFrames(), 0);
 }
 
-TEST_F(TranscodeTest, H264Mp4WithPresetScalesAndKeepsTiming) {
+TEST_F(TranscodeTest, H264AacMp4WithPresetScalesAndKeepsTiming) {
   const std::string out = Out("out.mp4");
-  ASSERT_TRUE(
-      Configure({{"i", "video_only.mp4"}, {"vcodec", "libx264"}, {"vpre", "fast"}, {"s", "320x240"}}, out));
+  ASSERT_TRUE(Configure({{"i", "h264_aac.mp4"},
+                         {"vcodec", "libx264"},
+                         {"vpre", "fast"},
+                         {"s", "320x240"},
+                         {"acodec", "aac"},
+                         {"ar", "48000"},
+                         {"ac", "1"}},
+                        out));
   ASSERT_TRUE(RunJob());
   const FileSummary file = ReadOutput(out);
+  ASSERT_EQ(file.Streams.size(), 2u);
+  const StreamSummary *v = file.First(AVMEDIA_TYPE_VIDEO);
+  const StreamSummary *a = file.First(AVMEDIA_TYPE_AUDIO);
+  ASSERT_TRUE(v && a);
+  EXPECT_EQ(v->Codec, AV_CODEC_ID_H264);
+  EXPECT_EQ(v->Width, 320);
+  EXPECT_EQ(v->Height, 240);
+  EXPECT_EQ(v->Frames, 50);
+  EXPECT_TRUE(Consecutive(v->PatternFrames, 0));
+  EXPECT_NEAR(v->FirstSeconds, 0.0, 0.001);
+  EXPECT_NEAR(v->LastSeconds, 49 * 0.04, 0.001);
+  EXPECT_EQ(a->Codec, AV_CODEC_ID_AAC);
+  EXPECT_EQ(a->SampleRate, 48000); // resampled
+  EXPECT_EQ(a->Channels, 1);       // down-mixed
+  EXPECT_NEAR(double(a->Samples), 96000.0, 2048.0 + 1024);
+  EXPECT_GT(a->Rms, 0.1);
+  EXPECT_NEAR(file.DurationSeconds, 2.0, 0.05);
+}
+
+TEST_F(TranscodeTest, AudioOnlyMp3FromAVideoFile) {
+  const std::string out = Out("sound.mp3");
+  ASSERT_TRUE(
+      Configure({{"i", "mpeg4_mp3.avi"}, {"vn", "1"}, {"acodec", "libmp3lame"}, {"ar", "22050"}}, out));
+  std::vector<Report> reports;
+  engine_.SetProgressIntervalUs(0);
+  engine_.SetOnProgress([&](TCustomFFmpeg &, int input, int frame, int fps, float q, float rate,
+                            std::int64_t size, std::int64_t time, std::int64_t total) {
+    reports.push_back({input, frame, fps, q, rate, size, time, total});
+  });
+  ASSERT_TRUE(RunJob());
+  // Without video, every report has no frame number, rate or quality.
+  ASSERT_FALSE(reports.empty());
+  for (const Report &r : reports) {
+    EXPECT_EQ(r.Frame, -1);
+    EXPECT_EQ(r.Fps, -1);
+    EXPECT_EQ(r.Quality, -1.0f);
+  }
+  EXPECT_EQ(reports.back().Input, -1);
+  const FileSummary file = ReadOutput(out);
+  EXPECT_EQ(file.Format, "mp3");
   ASSERT_EQ(file.Streams.size(), 1u);
-  const StreamSummary &v = file.Streams[0];
-  EXPECT_EQ(v.Codec, AV_CODEC_ID_H264);
-  EXPECT_EQ(v.Width, 320);
-  EXPECT_EQ(v.Height, 240);
-  EXPECT_EQ(v.Frames, 50);
-  EXPECT_TRUE(Consecutive(v.PatternFrames, 0));
-  EXPECT_NEAR(v.FirstSeconds, 0.0, 0.001);
-  EXPECT_NEAR(v.LastSeconds, 49 * 0.04, 0.001);
-  EXPECT_NEAR(file.DurationSeconds, 2.0, 0.041);
+  EXPECT_EQ(file.Streams[0].Codec, AV_CODEC_ID_MP3);
+  EXPECT_EQ(file.Streams[0].SampleRate, 22050);
+  EXPECT_NEAR(double(file.Streams[0].Samples), 44100.0, 2 * 1152.0);
+  EXPECT_GT(file.Streams[0].Rms, 0.1);
 }
 
 TEST_F(TranscodeTest, StreamCopyIntoMatroskaKeepsPacketsAndTimes) {
@@ -216,18 +271,25 @@ TEST_F(TranscodeTest, DiscTargetsWriteTheirNorm) {
     const char *target;
     AVCodecID codec;
     int width, height;
+    AVCodecID audio;
+    int rate;
   };
-  for (const Case c : {Case{"pal-vcd", AV_CODEC_ID_MPEG1VIDEO, 352, 288},
-                       Case{"pal-dvd", AV_CODEC_ID_MPEG2VIDEO, 720, 576}}) {
+  for (const Case c : {Case{"pal-vcd", AV_CODEC_ID_MPEG1VIDEO, 352, 288, AV_CODEC_ID_MP2, 44100},
+                       Case{"pal-dvd", AV_CODEC_ID_MPEG2VIDEO, 720, 576, AV_CODEC_ID_AC3, 48000}}) {
     SCOPED_TRACE(c.target);
     engine_.Reset();
     terminations_ = 0;
     const std::string out = Out(std::string(c.target) + ".mpg");
-    ASSERT_TRUE(Configure({{"i", "video_only.mp4"}, {"target", c.target}}, out));
+    ASSERT_TRUE(Configure({{"i", "mpeg2_mp2.mpg"}, {"target", c.target}}, out));
     ASSERT_TRUE(RunJob());
     const FileSummary file = ReadOutput(out);
+    EXPECT_EQ(file.Format, "mpeg");
     const StreamSummary *v = file.First(AVMEDIA_TYPE_VIDEO);
-    ASSERT_TRUE(v);
+    const StreamSummary *a = file.First(AVMEDIA_TYPE_AUDIO);
+    ASSERT_TRUE(v && a);
+    EXPECT_EQ(a->Codec, c.audio);
+    EXPECT_EQ(a->SampleRate, c.rate);
+    EXPECT_GT(a->Rms, 0.1);
     EXPECT_EQ(v->Codec, c.codec);
     EXPECT_EQ(v->Width, c.width);
     EXPECT_EQ(v->Height, c.height);
