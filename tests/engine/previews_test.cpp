@@ -2,6 +2,7 @@
 // missing previewer stops them.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -15,9 +16,9 @@ namespace {
 using A = TEngineStepsAccess;
 
 struct PreviewerLog {
-  int Created = 0;
-  int Shown = 0;
-  int Destroyed = 0;
+  std::atomic<int> Created{0};
+  std::atomic<int> Shown{0};
+  std::atomic<int> Destroyed{0};
   int CloseAfter = 1000000; // ShowFrame answers false from this call on
   std::int64_t LastPts = 0;
   int LastWidth = 0;
