@@ -49,7 +49,10 @@ namespace {
 // scaler reads aligned rows several times faster than the bitmap's own memory.
 bool ConvertBackFromBitmap(TRGBHolder &holder, AVFrame *picture) {
   const TBitmap &bitmap = *holder.Bitmap;
-  if (!holder.Data[0] || holder.LineSize[0] < bitmap.Width() * 3) return ConvertFromBitmap(holder, picture);
+  // A handler that resized the bitmap gets it scaled back to the picture's size.
+  if (!holder.Data[0] || bitmap.Width() != picture->width || bitmap.Height() != picture->height ||
+      holder.LineSize[0] < bitmap.Width() * 3)
+    return ConvertFromBitmap(holder, picture);
   const std::size_t row = static_cast<std::size_t>(bitmap.Width()) * 3;
   for (int y = 0; y < bitmap.Height(); ++y)
     std::memcpy(holder.Data[0] + static_cast<std::ptrdiff_t>(y) * holder.LineSize[0], bitmap.ScanLine(y),
@@ -89,8 +92,9 @@ void TCustomFFmpeg::RunCustomHook(AVFrame *picture, const AVCodecContext *decode
     }
     if (update) {
       if (format == AV_PIX_FMT_BGR24) {
-        const std::size_t row = static_cast<std::size_t>(std::min(bitmap.RowBytes(), picture->linesize[0]));
-        for (int y = 0; y < bitmap.Height(); ++y)
+        // Only what both hold: a handler may have resized the bitmap.
+        const std::size_t row = static_cast<std::size_t>(std::min(bitmap.Width(), picture->width)) * 3;
+        for (int y = 0; y < std::min(bitmap.Height(), picture->height); ++y)
           std::memcpy(picture->data[0] + static_cast<std::ptrdiff_t>(y) * picture->linesize[0],
                       bitmap.ScanLine(y), row);
       } else if (!ConvertBackFromBitmap(customHookHolder_, picture)) {
