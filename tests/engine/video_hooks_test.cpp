@@ -137,6 +137,19 @@ TEST_F(VideoHooksTest, TheDecodersBufferIsNotWrittenThrough) {
   EXPECT_NE(PictureBytes(picture.get()), before);
 }
 
+TEST_F(VideoHooksTest, AHandlerThatResizesTheBitmapCannotWritePastThePicture) {
+  engine_.SetOnCustomHook([&](TCustomFFmpeg &, TBitmap &bitmap, int, std::int64_t, bool &, bool &) {
+    bitmap.SetSize(300, 200); // cleared to black
+  });
+  for (AVPixelFormat format : {AV_PIX_FMT_BGR24, AV_PIX_FMT_YUV420P}) {
+    FramePtr picture = Gradient(format, 64, 32);
+    Process(picture.get());
+    EXPECT_EQ(picture->width, 64);
+    // The black bitmap came back, cut (24-bit) or scaled (YUV) to the picture.
+    EXPECT_LE(picture->data[0][10 * picture->linesize[0] + 10], 16) << format;
+  }
+}
+
 class VideoHookPluginTest : public VideoHooksTest {
 protected:
   template <typename Fn> static Fn PluginFunction(const char *name) {
