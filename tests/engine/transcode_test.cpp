@@ -323,3 +323,46 @@ TEST_F(TranscodeTest, TruncatedInputsEndCleanly) {
 }
 
 } // namespace
+
+namespace {
+
+// Start and duration (seconds) of every packet of the first subtitle stream.
+std::vector<std::pair<double, double>> SubtitleTimes(const std::string &path) {
+  std::vector<std::pair<double, double>> times;
+  AVFormatContext *raw = nullptr;
+  if (ff::avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return times;
+  InputFormatContextPtr ic(raw);
+  ff::avformat_find_stream_info(ic.get(), nullptr);
+  const int index = ff::av_find_best_stream(ic.get(), AVMEDIA_TYPE_SUBTITLE, -1, -1, nullptr, 0);
+  if (index < 0) return times;
+  const double tb = av_q2d(ic->streams[index]->time_base);
+  PacketPtr packet = MakePacket();
+  while (ff::av_read_frame(ic.get(), packet.get()) >= 0) {
+    if (packet->stream_index == index)
+      times.emplace_back(double(packet->pts) * tb, double(packet->duration) * tb);
+    ff::av_packet_unref(packet.get());
+  }
+  return times;
+}
+
+TEST_F(TranscodeTest, SubtitlesAreReEncodedAndCopiedWithTheirTimes) {
+  for (const char *codec : {"srt", "copy"}) {
+    SCOPED_TRACE(codec);
+    engine_.Reset();
+    terminations_ = 0;
+    const std::string out = Out(std::string("subs_") + codec + ".mkv");
+    ASSERT_TRUE(
+        Configure({{"i", "vp8_vorbis_subs.mkv"}, {"vcodec", "mpeg4"}, {"an", "1"}, {"scodec", codec}}, out));
+    ASSERT_TRUE(RunJob());
+    const auto times = SubtitleTimes(out);
+    const auto &cues = fixtures::kSubtitleCues;
+    ASSERT_EQ(times.size(), cues.size());
+    for (size_t k = 0; k < cues.size(); ++k) {
+      EXPECT_NEAR(times[k].first, double(cues[k].startMs) / 1000, 0.01) << k;
+      EXPECT_NEAR(times[k].second, double(cues[k].endMs - cues[k].startMs) / 1000, 0.01) << k;
+    }
+    engine_.FreeAll();
+  }
+}
+
+} // namespace
