@@ -366,3 +366,34 @@ TEST_F(TranscodeTest, SubtitlesAreReEncodedAndCopiedWithTheirTimes) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(TranscodeTest, CropBandsCutThePictureBeforeScaling) {
+  // The colour bars fill the lower half: red, green, blue, white, black, each a fifth of
+  // the width. Cutting 72 of 176 columns on the left starts the picture in the blue bar.
+  for (const char *size : {"", "160x120"}) {
+    SCOPED_TRACE(size);
+    engine_.Reset();
+    terminations_ = 0;
+    const std::string out = Out(std::string("crop") + size + ".avi");
+    Options options = {{"i", "h264_aac.mp4"}, {"an", "1"},        {"vcodec", "mpeg4"},
+                       {"qscale", "2"},       {"cropleft", "72"}, {"croptop", "36"}};
+    if (*size) options.emplace_back("s", size);
+    ASSERT_TRUE(Configure(options, out));
+    ASSERT_TRUE(RunJob());
+    const FileSummary file = ReadOutput(out);
+    ASSERT_EQ(file.Streams.size(), 1u);
+    const StreamSummary &v = file.Streams[0];
+    EXPECT_EQ(v.Width, *size ? 160 : 104);
+    EXPECT_EQ(v.Height, *size ? 120 : 108);
+    EXPECT_EQ(v.Frames, 50);
+    // Limited-range luma: blue 41, red 81, green 145. Left column, middle of the bars.
+    EXPECT_NEAR(v.Luma(2, v.Height * 2 / 3), 41, 12);
+    // The top band (frame number cells) is gone: the first row is the grey move band.
+    EXPECT_NEAR(v.Luma(v.Width - 3, 1), 64 * 219 / 255 + 16, 12);
+    engine_.FreeAll();
+  }
+}
+
+} // namespace
