@@ -397,3 +397,61 @@ TEST_F(TranscodeTest, CropBandsCutThePictureBeforeScaling) {
 }
 
 } // namespace
+
+namespace {
+
+// Packets of each stream of a written file, with the first packet's time (seconds).
+struct PacketCount {
+  int Packets = 0;
+  int KeyPackets = 0;
+  double FirstDts = -1;
+  bool FirstIsKey = false;
+};
+std::vector<PacketCount> CountPackets(const std::string &path) {
+  std::vector<PacketCount> counts;
+  AVFormatContext *raw = nullptr;
+  if (ff::avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return counts;
+  InputFormatContextPtr ic(raw);
+  ff::avformat_find_stream_info(ic.get(), nullptr);
+  counts.resize(ic->nb_streams);
+  PacketPtr packet = MakePacket();
+  while (ff::av_read_frame(ic.get(), packet.get()) >= 0) {
+    PacketCount &c = counts.at(size_t(packet->stream_index));
+    if (c.Packets++ == 0) {
+      c.FirstIsKey = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+      if (packet->dts != AV_NOPTS_VALUE)
+        c.FirstDts = double(packet->dts) * av_q2d(ic->streams[packet->stream_index]->time_base);
+    }
+    c.KeyPackets += (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    ff::av_packet_unref(packet.get());
+  }
+  return counts;
+}
+
+TEST_F(TranscodeTest, StreamCopyStartsAtAKeyPacketUnlessToldOtherwise) {
+  // The input has key pictures at 0 s and 1 s; the output starts 0.5 s in.
+  for (const bool copyNonKey : {false, true}) {
+    SCOPED_TRACE(copyNonKey ? "copyinkf" : "key packets only");
+    engine_.Reset();
+    terminations_ = 0;
+    const std::string out = Out(copyNonKey ? "inkf.mkv" : "key.mkv");
+    ASSERT_TRUE(Configure(
+        {{"i", "video_only.mp4"}, {"vcodec", "copy"}, {"ss", "0.5"}, {"copyinkf", copyNonKey ? "1" : "0"}},
+        out));
+    ASSERT_TRUE(RunJob());
+    const auto counts = CountPackets(out);
+    ASSERT_EQ(counts.size(), 1u);
+    if (copyNonKey) {
+      EXPECT_NEAR(counts[0].Packets, 37, 1); // from 0.52 s to 1.96 s
+      EXPECT_FALSE(counts[0].FirstIsKey);
+      EXPECT_NEAR(counts[0].FirstDts, 0.0, 0.05); // shifted by the start time
+    } else {
+      EXPECT_EQ(counts[0].Packets, 25); // from the key picture at 1 s
+      EXPECT_TRUE(counts[0].FirstIsKey);
+      EXPECT_NEAR(counts[0].FirstDts, 0.5, 0.05);
+    }
+    engine_.FreeAll();
+  }
+}
+
+} // namespace
