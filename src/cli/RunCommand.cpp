@@ -175,8 +175,8 @@ int CmdRun(int argc, char **argv) {
   const bool tty = isatty(fileno(stderr)) != 0;
   bool progressShown = false;
   // Runs on the job's thread; only this thread writes to stderr while the job runs.
-  engine.SetOnProgress([&](TCustomFFmpeg &, int inputIndex, int frame, int fps, float quality, float bitRate,
-                           std::int64_t size, std::int64_t timeUs, std::int64_t totalUs) {
+  engine.SetOnProgress([&](TCustomFFmpeg &job, int inputIndex, int frame, int fps, float quality,
+                           float bitRate, std::int64_t size, std::int64_t timeUs, std::int64_t totalUs) {
     std::string line;
     if (frame >= 0) line += "frame=" + std::to_string(frame) + " fps=" + std::to_string(fps) + " ";
     if (quality >= 0) {
@@ -190,7 +190,9 @@ int CmdRun(int argc, char **argv) {
     line += rest;
     if (totalUs > 0) {
       const int percent = int(std::min<std::int64_t>(100, timeUs * 100 / totalUs));
-      line += " " + std::to_string(inputIndex < 0 ? 100 : percent) + "%";
+      // The final report of a job that ran to its end is 100% whatever time it reached.
+      const bool complete = inputIndex < 0 && !job.StopRequested();
+      line += " " + std::to_string(complete ? 100 : percent) + "%";
     }
     if (tty)
       std::fprintf(stderr, "\r%s\033[K", line.c_str());
