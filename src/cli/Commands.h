@@ -6,4 +6,7 @@ namespace tovi::cli {
 // info FILE...: the probe's description of each file.
 int CmdInfo(int argc, char **argv);
 
+// play FILE [--paused] [--volume N] [--mute]: plays the file in a window of its own.
+int CmdPlay(int argc, char **argv);
+
 } // namespace tovi::cli
