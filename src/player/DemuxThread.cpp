@@ -1,6 +1,9 @@
 // The play context's start and close, stream opening and closing, and the demux thread
 // that reads packets into the three packet queues, carries out seeks and watches for
 // the end of the input.
+#include <pthread.h>
+#include <signal.h>
+
 #include <chrono>
 #include <cinttypes>
 
@@ -143,14 +146,13 @@ bool OpenInput(TPlayContext &ctx) {
     ff::av_dict_set(options.Out(), "video_size",
                     StringFormat("%dx%d", core.frameWidth.load(), core.frameHeight.load()).c_str(), 0);
   ff::av_dict_set(options.Out(), "framerate", "25", 0);
-  const int rc = OpenInputFile(ctx.fileName, nullptr, options.Out(), ctx.input);
+  const AVIOInterruptCB interrupt{&DecodeInterrupt, &ctx};
+  const int rc = OpenInputFile(ctx.fileName, nullptr, options.Out(), ctx.input, &interrupt);
   if (rc < 0) {
     core.Fail(ErrorText(ctx.fileName, rc));
     return false;
   }
   AVFormatContext *ic = ctx.ic = ctx.input.Context();
-  ic->interrupt_callback.callback = &DecodeInterrupt;
-  ic->interrupt_callback.opaque = &ctx;
   if (ff::avformat_find_stream_info(ic, nullptr) < 0) {
     core.Fail(StringFormat("%s: could not find codec parameters", ctx.fileName.c_str()));
     return false;
@@ -208,6 +210,10 @@ void HandleSeek(TPlayContext &ctx) {
       ctx.videoq.Put(core.flushPkt.get());
       core.pictureAfterSeek.Reset();
     }
+    // A paused file shows the picture at the new place: the decode threads run until it
+    // is there. They are woken only now, with the old packets gone, so that no picture
+    // from before the seek reaches the hook.
+    if (ctx.seekPaused) ctx.pausedAtSeek = true;
   }
   ctx.eofReported = false;
   ctx.endReached = false;
@@ -304,7 +310,24 @@ void DemuxThreadBody(TPlayContext &ctx) {
   if (ctx.openState == 1 && ctx.player->probe) ctx.player->probe->AttachContext(nullptr);
   ctx.ic = nullptr;
   ctx.input.Close();
+  ctx.demuxDone = true;
   if (ctx.openState == -1) ctx.openState = -2;
+}
+
+// The signal that wakes a demux thread blocked in a read. Its handler does nothing;
+// installed without SA_RESTART, it makes the blocked system call fail with EINTR, and
+// the library then checks the interrupt callback, which reports the abort.
+int WakeSignal() {
+  static const int sig = [] {
+    const int s = SIGRTMIN + 7;
+    struct sigaction sa {};
+    sa.sa_handler = [](int) {};
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;
+    sigaction(s, &sa, nullptr);
+    return s;
+  }();
+  return sig;
 }
 
 } // namespace
@@ -354,7 +377,15 @@ std::unique_ptr<TPlayContext> StartPlayContext(TPlayerCore &core, const std::str
 
 void ClosePlayContext(TPlayContext &ctx) {
   ctx.abortRequest = true;
-  if (ctx.demuxThread.joinable()) ctx.demuxThread.join();
+  if (ctx.demuxThread.joinable()) {
+    // A read blocked in the kernel (a pipe or device that delivers nothing) never sees
+    // the abort flag by itself.
+    while (!ctx.demuxDone) {
+      if (ctx.inRead) pthread_kill(ctx.demuxThread.native_handle(), WakeSignal());
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ctx.demuxThread.join();
+  }
   if (ctx.refreshThread.joinable()) ctx.refreshThread.join();
   for (TVideoPicture &pic : ctx.pictq) {
     std::lock_guard<std::mutex> lock(pic.overlayMutex);

@@ -126,23 +126,20 @@ void AllocPicture(TPlayContext &ctx, int slot) {
 
 namespace {
 
-void ShowOverlay(TPlayContext &ctx, TVideoPicture &vp) {
-  TPlayerCore &core = *ctx.player;
-  TDisplaySurface &surface = core.surface;
-  std::lock_guard<std::mutex> lock(vp.overlayMutex);
-  if (!vp.overlay || vp.width <= 0 || vp.height <= 0) return;
-  double ratio;
-  const float ar = core.aspectRatio;
-  if (ar < 0 && ctx.width > 0 && ctx.height > 0) {
-    ratio = static_cast<double>(ctx.width) / ctx.height;
-  } else if (ar > 0) {
-    ratio = ar;
-  } else {
-    double sar = vp.sampleAspect.num > 0 && vp.sampleAspect.den > 0 ? av_q2d(vp.sampleAspect) : 1.0;
-    if (sar <= 0) sar = 1.0;
-    ratio = sar * vp.width / vp.height;
-  }
-  BlendSubtitle(ctx, vp);
+// The picture's display ratio by the AspectRatio rules.
+double DisplayRatio(const TPlayContext &ctx, int width, int height, AVRational sampleAspect) {
+  const float ar = ctx.player->aspectRatio;
+  if (ar < 0 && ctx.width > 0 && ctx.height > 0) return static_cast<double>(ctx.width) / ctx.height;
+  if (ar > 0) return ar;
+  double sar = sampleAspect.num > 0 && sampleAspect.den > 0 ? av_q2d(sampleAspect) : 1.0;
+  if (sar <= 0) sar = 1.0;
+  return sar * width / height;
+}
+
+// Draws the texture (the picture last uploaded) centred at its display ratio, with
+// black bars; the drawn width and height are even.
+void PresentTexture(TPlayContext &ctx, double ratio) {
+  TDisplaySurface &surface = ctx.player->surface;
   int height = ctx.height;
   int width = static_cast<int>(std::lrint(height * ratio)) & ~1;
   if (width > ctx.width) {
@@ -151,19 +148,56 @@ void ShowOverlay(TPlayContext &ctx, TVideoPicture &vp) {
   }
   const SDL_Rect rect{(ctx.width - width) / 2 + ctx.xleft, (ctx.height - height) / 2 + ctx.ytop, width,
                       height};
+  ff::SDL_SetRenderDrawColor(surface.renderer.get(), 0, 0, 0, 255);
+  ff::SDL_RenderClear(surface.renderer.get());
+  if (surface.texture) ff::SDL_RenderCopy(surface.renderer.get(), surface.texture.get(), nullptr, &rect);
+  ff::SDL_RenderPresent(surface.renderer.get());
+}
+
+void KeepShownCopy(TPlayContext &ctx, const TVideoPicture &vp) {
+  std::lock_guard<std::mutex> lock(ctx.shownMutex);
+  const int size = ff::av_image_get_buffer_size(AV_PIX_FMT_YUV420P, vp.width, vp.height, 32);
+  if (size <= 0) return;
+  if (!ctx.shownBuffer || ctx.shownBufferSize < size) {
+    ctx.shownBuffer.reset(static_cast<std::uint8_t *>(ff::av_malloc(size)));
+    ctx.shownBufferSize = ctx.shownBuffer ? size : 0;
+    if (!ctx.shownBuffer) {
+      ctx.shownWidth = ctx.shownHeight = 0;
+      return;
+    }
+  }
+  ff::av_image_fill_arrays(ctx.shownPlanes, ctx.shownLinesize, ctx.shownBuffer.get(), AV_PIX_FMT_YUV420P,
+                           vp.width, vp.height, 32);
+  const std::uint8_t *src[4] = {vp.planes[0], vp.planes[1], vp.planes[2], nullptr};
+  ff::av_image_copy(ctx.shownPlanes, ctx.shownLinesize, src, vp.linesize, AV_PIX_FMT_YUV420P, vp.width,
+                    vp.height);
+  ctx.shownWidth = vp.width;
+  ctx.shownHeight = vp.height;
+  ctx.shownPts = vp.pts;
+  ctx.shownAspect = vp.sampleAspect;
+}
+
+// Shows a queued picture: subtitles blended in, uploaded, drawn, and kept for the
+// snapshot and for redrawing.
+void ShowPicture(TPlayContext &ctx, TVideoPicture &vp) {
+  TPlayerCore &core = *ctx.player;
+  if (!core.surface) DisplayOpen(ctx, false);
+  TDisplaySurface &surface = core.surface;
+  if (!surface) return;
+  std::lock_guard<std::mutex> lock(vp.overlayMutex);
+  if (!vp.overlay || vp.width <= 0 || vp.height <= 0) return;
+  BlendSubtitle(ctx, vp);
   if (!surface.texture || surface.textureWidth != vp.width || surface.textureHeight != vp.height) {
     surface.texture.reset(ff::SDL_CreateTexture(surface.renderer.get(), SDL_PIXELFORMAT_IYUV,
                                                 SDL_TEXTUREACCESS_STREAMING, vp.width, vp.height));
-    surface.textureWidth = vp.width;
-    surface.textureHeight = vp.height;
-    if (!surface.texture) return;
+    surface.textureWidth = surface.texture ? vp.width : 0;
+    surface.textureHeight = surface.texture ? vp.height : 0;
   }
-  ff::SDL_UpdateYUVTexture(surface.texture.get(), nullptr, vp.planes[0], vp.linesize[0], vp.planes[1],
-                           vp.linesize[1], vp.planes[2], vp.linesize[2]);
-  ff::SDL_SetRenderDrawColor(surface.renderer.get(), 0, 0, 0, 255);
-  ff::SDL_RenderClear(surface.renderer.get());
-  ff::SDL_RenderCopy(surface.renderer.get(), surface.texture.get(), nullptr, &rect);
-  ff::SDL_RenderPresent(surface.renderer.get());
+  if (surface.texture)
+    ff::SDL_UpdateYUVTexture(surface.texture.get(), nullptr, vp.planes[0], vp.linesize[0], vp.planes[1],
+                             vp.linesize[1], vp.planes[2], vp.linesize[2]);
+  KeepShownCopy(ctx, vp);
+  PresentTexture(ctx, DisplayRatio(ctx, vp.width, vp.height, vp.sampleAspect));
 }
 
 void AdvanceReadIndex(TPlayContext &ctx) {
@@ -179,10 +213,20 @@ void DisplayPicture(TPlayContext &ctx) {
   TPlayerCore &core = *ctx.player;
   if (!core.surface) DisplayOpen(ctx, false);
   if (!core.surface) return;
-  if (ctx.showAudio && ctx.HasAudio())
+  if (ctx.showAudio && ctx.HasAudio()) {
     DrawWave(ctx);
-  else if (ctx.HasVideo())
-    ShowOverlay(ctx, ctx.pictq[ctx.pictqRindex]);
+  } else if (ctx.HasVideo()) {
+    // Redraw what is on screen: the texture still holds the picture last shown.
+    int w, h;
+    AVRational sar;
+    {
+      std::lock_guard<std::mutex> lock(ctx.shownMutex);
+      w = ctx.shownWidth;
+      h = ctx.shownHeight;
+      sar = ctx.shownAspect;
+    }
+    if (w > 0 && h > 0) PresentTexture(ctx, DisplayRatio(ctx, w, h, sar));
+  }
 }
 
 void RefreshTick(TPlayContext &ctx, TRefreshMode mode) {
@@ -232,7 +276,7 @@ void RefreshTick(TPlayContext &ctx, TRefreshMode mode) {
       }
     }
     SubtitleQueueUpdate(ctx);
-    DisplayPicture(ctx);
+    ShowPicture(ctx, vp);
     if (mode == TRefreshMode::Dequeue) AdvanceReadIndex(ctx);
     break;
   }
@@ -269,12 +313,21 @@ TBitmap *SnapshotFrame(TPlayerCore &core, std::int64_t &pts) {
   }
   pts = -1;
   if (ctx && ctx->HasVideo()) {
-    TVideoPicture &vp = ctx->pictq[ctx->pictqRindex];
-    std::lock_guard<std::mutex> lock(vp.overlayMutex);
-    pts = std::llround(vp.pts * 1000000.0) - ctx->startTime;
-    if (vp.overlay &&
-        !ConvertToBitmap(holder, vp.planes, vp.linesize, AV_PIX_FMT_YUV420P, vp.height, vp.width))
-      bitmap.SetSize(0, 0);
+    std::lock_guard<std::mutex> lock(ctx->shownMutex);
+    if (ctx->shownWidth > 0) {
+      pts = std::llround(ctx->shownPts * 1000000.0) - ctx->startTime;
+      if (!ConvertToBitmap(holder, ctx->shownPlanes, ctx->shownLinesize, AV_PIX_FMT_YUV420P, ctx->shownHeight,
+                           ctx->shownWidth))
+        bitmap.SetSize(0, 0);
+    } else {
+      // Nothing shown yet: the picture that is shown next, when one is queued.
+      TVideoPicture &vp = ctx->pictq[ctx->pictqRindex];
+      std::lock_guard<std::mutex> overlay(vp.overlayMutex);
+      pts = std::llround(vp.pts * 1000000.0) - ctx->startTime;
+      if (vp.overlay &&
+          !ConvertToBitmap(holder, vp.planes, vp.linesize, AV_PIX_FMT_YUV420P, vp.height, vp.width))
+        bitmap.SetSize(0, 0);
+    }
   }
   return &bitmap;
 }

@@ -76,6 +76,7 @@ struct TPlayContext {
   int seekFlags = 0;
   std::int64_t seekPos = 0;
   std::int64_t seekRel = 0;
+  bool seekPaused = false; // paused when the seek was asked for
   std::atomic<int> readPauseReturn{0};
 
   TInputFile input;
@@ -123,6 +124,16 @@ struct TPlayContext {
   int pictqSize = 0;               // under pictqMutex
   std::mutex pictqMutex;
   std::condition_variable pictqCond;
+  // A copy of the picture last shown, for the snapshot: once shown, a slot is free for
+  // the decode thread again. The play thread writes it; the snapshot reads it.
+  std::mutex shownMutex; // guards the shown* fields
+  AVBufferPtr shownBuffer;
+  int shownBufferSize = 0;
+  std::uint8_t *shownPlanes[4] = {};
+  int shownLinesize[4] = {};
+  int shownWidth = 0, shownHeight = 0; // 0: nothing shown yet
+  double shownPts = 0;
+  AVRational shownAspect{0, 1};
   // Size and format of the filter graph's output (decode thread writes, play thread
   // reads when it allocates a slot).
   std::atomic<int> outWidth{0}, outHeight{0};
@@ -151,6 +162,7 @@ struct TPlayContext {
   std::atomic<bool> endReached{false};  // input at its end and every queue empty
   std::atomic<bool> endNotified{false}; // psEnd posted (video files)
   std::atomic<bool> inRead{false};
+  std::atomic<bool> demuxDone{false}; // the demux thread has finished its work
   std::atomic<bool> afterSeek{false}, pausedAtSeek{false}, flushedSinceSeek{false};
   std::atomic<bool> ioEof{false}; // the end-of-file mark
   std::atomic<int> openPausedStep{0};

@@ -189,16 +189,34 @@ void EventThreadBody(TPlayerCore &core) {
   bool running = true;
   while (running) {
     const TPlayerEvent ev = core.ring.Take();
-    switch (ev.Kind) {
-    case pekPosition:
-      if (TPositionEvent handler = core.PositionHandler()) core.Deliver([&] { handler(core.owner, ev.PTS); });
-      break;
-    case pekState: {
-      const auto state = static_cast<TPlayState>(ev.State);
-      if (TPlayStateEvent handler = core.StateHandler()) core.Deliver([&] { handler(core.owner, state); });
-      if (state == psStop) running = false;
-      break;
+    // Each handler is fetched again where it runs: a host that clears its handlers
+    // (the destructor does) gets no call that was already on its way.
+    try {
+      switch (ev.Kind) {
+      case pekPosition:
+        if (core.PositionHandler())
+          core.Deliver([&] {
+            if (TPositionEvent handler = core.PositionHandler()) handler(core.owner, ev.PTS);
+          });
+        break;
+      case pekState:
+        if (core.StateHandler())
+          core.Deliver([&] {
+            if (TPlayStateEvent handler = core.StateHandler())
+              handler(core.owner, static_cast<TPlayState>(ev.State));
+          });
+        break;
+      default: break;
+      }
+    } catch (const std::exception &e) {
+      core.Report(llError, std::string("Error in a player event handler: ") + e.what());
+    } catch (...) {
+      core.Report(llError, "Error in a player event handler");
     }
+    switch (ev.Kind) {
+    case pekState:
+      if (ev.State == psStop) running = false;
+      break;
     case pekTerminate: running = false; break;
     default: break;
     }

@@ -95,8 +95,10 @@ public:
   bool LoadLibraries(const std::string &folder);
   bool LibrariesLoaded() const;
 
-  // For the application's own use in tests and diagnostics: the state last raised.
+  // Diagnostics: the state last raised, and the video and master (audio) clocks in
+  // seconds; false when nothing is open.
   TPlayState LastState() const;
+  bool GetClocks(double &videoClock, double &masterClock) const;
 
 private:
   std::unique_ptr<TPlayerCore> core_;

@@ -341,7 +341,7 @@ void TCustomPlayer::Seek(TSeekFlags flags, bool wait, std::int64_t position) {
       rel = position <= 0 ? 1 : 0;
     }
     if (ctx->seekReq) return; // one at a time
-    ctx->pausedAtSeek = ctx->paused.load();
+    ctx->seekPaused = ctx->paused.load();
     ctx->seekPos = target;
     ctx->seekRel = rel;
     ctx->seekFlags = flags & (sfBackward | sfByte | sfAny | sfFrame);
@@ -376,6 +376,15 @@ std::string TCustomPlayer::LastErrorText() const {
   return core_->lastError;
 }
 TAVProbe &TCustomPlayer::Probe() { return *core_->probe; }
+bool TCustomPlayer::GetClocks(double &videoClock, double &masterClock) const {
+  std::lock_guard<std::mutex> lock(core_->ctxMutex);
+  const TPlayContext *ctx = core_->ctx;
+  if (!ctx) return false;
+  videoClock = VideoClock(*ctx);
+  masterClock = MasterClock(*ctx);
+  return true;
+}
+
 TPlayState TCustomPlayer::LastState() const { return static_cast<TPlayState>(core_->lastState.load()); }
 
 } // namespace tovi

@@ -98,7 +98,7 @@ int TakePicture(TVideoDecoder &vd) {
     ctx.lastPtsForFault = reordered;
   }
   const int mode = ctx.player->options.decoderReorderPts;
-  std::int64_t pts = 0;
+  std::int64_t pts;
   if (reordered != AV_NOPTS_VALUE &&
       (mode == 1 || (mode != 0 && ctx.faultyPts < ctx.faultyDts) || dts == AV_NOPTS_VALUE))
     pts = reordered;
@@ -106,6 +106,8 @@ int TakePicture(TVideoDecoder &vd) {
     pts = dts;
   else if (reordered != AV_NOPTS_VALUE)
     pts = reordered;
+  else
+    pts = AV_NOPTS_VALUE; // continues from the video clock
   frame->pts = pts;
   ctx.skipFramesIndex = ctx.skipFramesIndex + 1;
   if (ctx.skipFramesIndex >= ctx.skipFrames) {
@@ -257,9 +259,12 @@ int QueuePicture(TVideoDecoder &vd, const AVFrame *pic, double pts, std::int64_t
   return 0;
 }
 
+// `pts` is NaN for a picture without a time stamp. (A picture stamped 0 keeps its time:
+// taking the video clock for it would give the first picture after a seek to the start
+// the time of the place the seek came from.)
 int OutputPicture(TVideoDecoder &vd, const AVFrame *pic, double pts, std::int64_t pos) {
   TPlayContext &ctx = vd.ctx;
-  if (pts != 0)
+  if (!std::isnan(pts))
     ctx.videoClock = pts;
   else
     pts = ctx.videoClock;
@@ -316,7 +321,7 @@ void VideoThreadBody(TPlayContext &ctx) {
         ctx.afterSeek = false;
         ctx.pausedAtSeek = false;
       }
-      const double pts = pic->pts == AV_NOPTS_VALUE ? 0 : pic->pts * av_q2d(tb);
+      const double pts = pic->pts == AV_NOPTS_VALUE ? NAN : pic->pts * av_q2d(tb);
       stop = OutputPicture(vd, pic, pts, pos) < 0;
       ff::av_frame_unref(pic);
       if (!stop) AfterPicture(ctx);
