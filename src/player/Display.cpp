@@ -271,12 +271,14 @@ void RefreshTick(TPlayContext &ctx, TRefreshMode mode) {
       ctx.skipFrames = ctx.skipFrames * 1.05f;
       if (size > 1 || now > next + 0.5 || dropMark) {
         AdvanceReadIndex(ctx);
+        ++core.droppedPictures;
         dropped = true;
         continue;
       }
     }
     SubtitleQueueUpdate(ctx);
     ShowPicture(ctx, vp);
+    if (mode == TRefreshMode::Dequeue) ++core.shownPictures;
     if (mode == TRefreshMode::Dequeue) AdvanceReadIndex(ctx);
     break;
   }

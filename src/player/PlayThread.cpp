@@ -146,7 +146,7 @@ void EventLoop(TPlayerCore &core) {
   for (;;) {
     SDL_Event ev{};
     const int got = ff::SDL_WaitEventTimeout(&ev, 100);
-    std::unique_lock<std::timed_mutex> lock(core.playerLock);
+    std::unique_lock<std::mutex> lock(core.playerLock);
     TPlayContext *ctx = core.ctx;
     if (!ctx) {
       lock.unlock();
@@ -177,7 +177,7 @@ void PlayThreadBody(TPlayerCore &core) {
     EventLoop(core);
   } catch (const std::exception &e) {
     core.Report(llFatal, std::string("PlayThread Exception: ") + e.what());
-    std::lock_guard<std::timed_mutex> lock(core.playerLock);
+    std::lock_guard<std::mutex> lock(core.playerLock);
     TeardownContext(core);
   }
   core.PostState(psStop);

@@ -99,6 +99,7 @@ public:
   // seconds; false when nothing is open.
   TPlayState LastState() const;
   bool GetClocks(double &videoClock, double &masterClock) const;
+  TPlaybackCounters Counters() const;
 
 private:
   std::unique_ptr<TPlayerCore> core_;

@@ -89,6 +89,15 @@ bool TPlayerCore::WaitResponsive(TSyncEvent &event, int sliceMs) {
   }
 }
 
+bool TPlayerCore::TryLockPlayerFor(int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  do {
+    if (playerLock.try_lock()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
+}
+
 void TPlayerCore::ResetPerFileFields() {
   lastReportedPos = NO_POSITION;
   currentPosition = -1;
@@ -216,6 +225,8 @@ bool TCustomPlayer::Open(const std::string &fileName, std::uintptr_t screenHandl
   ff::SDL_EventState(SDL_SYSWMEVENT, SDL_IGNORE);
 
   core.screenHandle = screenHandle;
+  core.shownPictures = 0;
+  core.droppedPictures = 0;
   core.ring.Clear();
   std::unique_ptr<TPlayContext> ctx = StartPlayContext(core, fileName, paused);
   if (!ctx) {
@@ -284,7 +295,7 @@ void TCustomPlayer::Stop(bool wait) {
       PushUserEvent(FF_QUIT_EVENT, nullptr);
       continue;
     }
-    if (!core.playerLock.try_lock_for(std::chrono::milliseconds(100))) continue;
+    if (!core.TryLockPlayerFor(100)) continue;
     ++tries;
     if ((tries > 10 && ctx->inRead) || tries > 20)
       TeardownContext(core);
@@ -384,6 +395,8 @@ bool TCustomPlayer::GetClocks(double &videoClock, double &masterClock) const {
   masterClock = MasterClock(*ctx);
   return true;
 }
+
+TPlaybackCounters TCustomPlayer::Counters() const { return {core_->shownPictures, core_->droppedPictures}; }
 
 TPlayState TCustomPlayer::LastState() const { return static_cast<TPlayState>(core_->lastState.load()); }
 

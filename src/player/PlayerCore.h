@@ -91,6 +91,7 @@ public:
   std::atomic<std::int64_t> currentPosition{-1};
   std::atomic<std::int64_t> audioCallbackTime{0}; // microseconds, wall clock
   std::atomic<bool> stepRequest{false};
+  std::atomic<int> shownPictures{0}, droppedPictures{0}; // reset by Open
   std::atomic<int> lastState{psStop};
   std::string fileName;
   mutable std::mutex errorMutex; // protects lastError
@@ -102,7 +103,9 @@ public:
   std::unique_ptr<TAVProbe> probe;
 
   // Held by the play thread while it handles one SDL event; tried by the Stop wait.
-  std::timed_mutex playerLock;
+  // A plain mutex tried in short steps (TryLockFor): the sanitizers do not follow the
+  // timed locking calls of std::timed_mutex.
+  std::mutex playerLock;
   TSyncEvent seekDone{true};
   TSyncEvent pictureAfterSeek{true};
   TSyncEvent playThreadDone{true};
@@ -125,6 +128,8 @@ public:
   // Waits for `event` in 100 ms slices, keeping the user-interface thread responsive;
   // `slicesMax` < 0: no limit. True when signalled.
   bool WaitResponsive(TSyncEvent &event, int sliceMs = 100);
+  // Tries the player lock for up to `timeoutMs`.
+  bool TryLockPlayerFor(int timeoutMs);
 
   void ResetPerFileFields();
 };

@@ -28,6 +28,13 @@ constexpr TAudioVolume MAX_AUDIO_VOLUME = 128;
 enum TSeekFlag : int { sfBackward = 1, sfByte = 2, sfAny = 4, sfFrame = 8 };
 using TSeekFlags = int;
 
+// Pictures of the file now open (or last open): shown on time, and decoded but never
+// shown (dropped late or skipped before filtering). For diagnostics and benchmarks.
+struct TPlaybackCounters {
+  int Shown = 0;
+  int Dropped = 0;
+};
+
 // OnFileOpen: the handler may change the screen size the player will use.
 using TFileOpenEvent = std::function<void(TCustomPlayer *Sender, std::int64_t ADuration, int AFrameWidth,
                                           int AFrameHeight, int &AScreenWidth, int &AScreenHeight)>;

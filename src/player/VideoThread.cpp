@@ -115,6 +115,7 @@ int TakePicture(TVideoDecoder &vd) {
     return 1;
   }
   ff::av_frame_unref(frame);
+  ++ctx.player->droppedPictures;
   return 0;
 }
 

@@ -24,10 +24,10 @@ protected:
 constexpr std::int64_t kFrameUs = 40000;
 
 TEST_F(ControlTest, PauseResumeAndStepPostTheirStatesAndStepPostsOnce) {
-  TFFPlayer player;
   TEventLog log;
-  log.Attach(player);
   THookLog hooks;
+  TFFPlayer player;
+  log.Attach(player);
   hooks.Attach(player);
   ASSERT_TRUE(player.Open(FixturePath("h264_aac.mp4"), 0, true)) << player.LastErrorText();
   ASSERT_TRUE(log.WaitFor(psPause)); // opened paused: after the first two pictures
@@ -58,10 +58,10 @@ TEST_F(ControlTest, PauseResumeAndStepPostTheirStatesAndStepPostsOnce) {
 }
 
 TEST_F(ControlTest, SeekShowsThePictureAtTheTargetNext) {
-  TFFPlayer player;
   TEventLog log;
-  log.Attach(player);
   THookLog hooks;
+  TFFPlayer player;
+  log.Attach(player);
   hooks.Attach(player);
   ASSERT_TRUE(player.Open(FixturePath("h264_aac.mp4"), 0, true)) << player.LastErrorText();
   ASSERT_TRUE(log.WaitFor(psPause));
@@ -165,8 +165,8 @@ TEST_F(ControlTest, StopWithWaitingReturnsWhileTheReaderIsBlocked) {
 
   {
     TWatchdog dog("playing a stalled pipe", 20);
-    TFFPlayer player;
     TEventLog log;
+    TFFPlayer player;
     log.Attach(player);
     ASSERT_TRUE(player.Open(fifo, 0, false)) << player.LastErrorText();
     ASSERT_TRUE(log.WaitFor(psPlay));

@@ -19,8 +19,8 @@ protected:
 constexpr std::int64_t kFrameUs = 40000; // the fixtures' 25 frames per second
 
 TEST_F(PlaybackTest, OpenFailuresGiveTheirTexts) {
-  TFFPlayer player;
   TEventLog log;
+  TFFPlayer player;
   log.Attach(player);
   const std::string missing = FixturePath("no_such_file.mp4");
   EXPECT_FALSE(player.Open(missing, 0, false));
@@ -45,8 +45,8 @@ TEST_F(PlaybackTest, OpenFailuresGiveTheirTexts) {
 }
 
 TEST_F(PlaybackTest, OpenReportsTheFileAndANewOpenStopsTheOldFileFirst) {
-  TFFPlayer player;
   TEventLog log;
+  TFFPlayer player;
   log.Attach(player);
   std::int64_t duration = 0;
   int width = 0, height = 0;
@@ -78,8 +78,8 @@ TEST_F(PlaybackTest, OpenReportsTheFileAndANewOpenStopsTheOldFileFirst) {
 }
 
 TEST_F(PlaybackTest, AFileWithVideoReportsItsEndOnceAndTheClampedDuration) {
-  TFFPlayer player;
   TEventLog log;
+  TFFPlayer player;
   log.Attach(player);
   ASSERT_TRUE(player.Open(FixturePath("h264_aac.mp4"), 0, false)) << player.LastErrorText();
   ASSERT_TRUE(log.WaitFor(psEnd, 1, 6000));
@@ -93,8 +93,8 @@ TEST_F(PlaybackTest, AFileWithVideoReportsItsEndOnceAndTheClampedDuration) {
 }
 
 TEST_F(PlaybackTest, AnAudioOnlyFileKeepsReportingItsEndWhileDrained) {
-  TFFPlayer player;
   TEventLog log;
+  TFFPlayer player;
   log.Attach(player);
   ASSERT_TRUE(player.Open(FixturePath("audio_only.wav"), 0, false)) << player.LastErrorText();
   // The wave display replaces the picture; there is no picture to snapshot.
@@ -109,8 +109,8 @@ TEST_F(PlaybackTest, AnAudioOnlyFileKeepsReportingItsEndWhileDrained) {
 }
 
 TEST_F(PlaybackTest, CurrentFrameShowsThePatternPictureAtItsTime) {
-  TFFPlayer player;
   TEventLog log;
+  TFFPlayer player;
   log.Attach(player);
   ASSERT_TRUE(player.Open(FixturePath("h264_aac.mp4"), 0, true)) << player.LastErrorText();
   ASSERT_TRUE(log.WaitFor(psPause));
@@ -136,8 +136,9 @@ TEST_F(PlaybackTest, CurrentFrameShowsThePatternPictureAtItsTime) {
 }
 
 TEST_F(PlaybackTest, TheHookSeesEveryPictureInOrderAndItsDrawingIsShown) {
-  TFFPlayer player;
+  THookLog all;
   TEventLog log;
+  TFFPlayer player;
   log.Attach(player);
   // The hook paints a white square into the bottom right corner (the black bar); the
   // snapshot must show it.
@@ -163,7 +164,6 @@ TEST_F(PlaybackTest, TheHookSeesEveryPictureInOrderAndItsDrawingIsShown) {
   player.Stop(true);
 
   // Played through, the hook gets the pictures in order, each with its own time.
-  THookLog all;
   all.Attach(player);
   ASSERT_TRUE(player.Open(FixturePath("h264_aac.mp4"), 0, false));
   ASSERT_TRUE(log.WaitFor(psEnd, 1, 6000));
@@ -178,8 +178,8 @@ TEST_F(PlaybackTest, TheHookSeesEveryPictureInOrderAndItsDrawingIsShown) {
 }
 
 TEST_F(PlaybackTest, VideoFollowsTheAudioClock) {
-  TFFPlayer player;
   TEventLog log;
+  TFFPlayer player;
   log.Attach(player);
   ASSERT_TRUE(player.Open(FixturePath("h264_aac.mp4"), 0, false)) << player.LastErrorText();
   ASSERT_TRUE(log.WaitFor(psPlay));
