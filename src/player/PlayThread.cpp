@@ -102,7 +102,11 @@ namespace {
 // One SDL event while holding the player lock. False when the loop ends.
 bool HandleEvent(TPlayerCore &core, TPlayContext &ctx, const SDL_Event &ev) {
   switch (ev.type) {
-  case SDL_QUIT: TeardownContext(core); return false;
+  case SDL_QUIT:
+    // The host owns its window: closing it is the host's business, not a stop.
+    if (core.screenHandle) return true;
+    TeardownContext(core);
+    return false;
   case FF_QUIT_EVENT: TeardownContext(core); return false;
   case SDL_WINDOWEVENT:
     if (ev.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
