@@ -35,6 +35,8 @@ constexpr int MIN_FRAMES = 5;
 // Beyond this a clock difference is taken for a time stamp jump, not drift.
 constexpr double AV_NOSYNC_THRESHOLD = 10.0;
 constexpr double AV_SYNC_THRESHOLD = 0.01;
+// How far the frame timer may fall behind the wall clock before it is reset.
+constexpr double FRAME_TIMER_MAX_LAG = 0.5;
 
 // One slot of the picture queue. The "overlay" is a planar YUV 4:2:0 picture of our
 // own: SDL textures may only be touched on the thread that renders, so the decode

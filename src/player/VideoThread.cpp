@@ -171,6 +171,11 @@ double TargetClock(TPlayContext &ctx, double pts) {
         delay = 2 * delay;
     }
   }
+  // After a stall of the display (a window being created, a busy machine) the timer
+  // would stay behind the wall clock for good, every later picture would be late and
+  // dropped unseen: it starts again from now instead.
+  const double now = WallClockSeconds();
+  if (now - ctx.frameTimer > FRAME_TIMER_MAX_LAG) ctx.frameTimer = now;
   ctx.frameTimer += delay;
   return ctx.frameTimer;
 }
