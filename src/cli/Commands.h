@@ -8,4 +8,7 @@ int CmdInfo(int argc, char **argv);
 // run [OPTION]... -i INPUT ... OUTPUT: one engine job from a raw option list.
 int CmdRun(int argc, char **argv);
 
+// play FILE [--paused] [--volume N] [--mute]: plays the file in a window of its own.
+int CmdPlay(int argc, char **argv);
+
 } // namespace tovi::cli

@@ -13,7 +13,8 @@ namespace {
 
 int Usage() {
   std::fprintf(stderr, "usage: tovi-convert version\n       tovi-convert info FILE...\n"
-                       "       tovi-convert run [OPTION]... -i INPUT [[OPTION]... -i INPUT]... [OPTION]... OUTPUT\n");
+                       "       tovi-convert run [OPTION]... -i INPUT [[OPTION]... -i INPUT]... [OPTION]... OUTPUT\n"
+                       "       tovi-convert play FILE [--paused] [--volume N] [--mute]\n");
   return 2;
 }
 
@@ -53,5 +54,6 @@ int main(int argc, char **argv) {
   if (std::strcmp(argv[1], "version") == 0) return CmdVersion();
   if (std::strcmp(argv[1], "info") == 0) return cli::CmdInfo(argc - 2, argv + 2);
   if (std::strcmp(argv[1], "run") == 0) return cli::CmdRun(argc - 2, argv + 2);
+  if (std::strcmp(argv[1], "play") == 0) return cli::CmdPlay(argc - 2, argv + 2);
   return Usage();
 }

@@ -362,7 +362,10 @@
   X(SDL_UnlockAudioDevice)                                                               \
   X(SDL_MixAudioFormat)                                                                  \
   X(SDL_GetCurrentAudioDriver)                                                           \
-  X(SDL_GetCurrentVideoDriver)
+  X(SDL_GetCurrentVideoDriver)                                                           \
+  X(SDL_CreateRGBSurfaceWithFormat)                                                      \
+  X(SDL_FreeSurface)                                                                     \
+  X(SDL_CreateSoftwareRenderer)
 
 #define TOVI_SDL_VARIABLES(X)
 

@@ -127,7 +127,7 @@ void TInputFile::Close() {
 }
 
 int OpenInputFile(const std::string &fileName, const AVInputFormat *fmt, AVDictionary **options,
-                  TInputFile &out) {
+                  TInputFile &out, const AVIOInterruptCB *interrupt) {
   out.Close();
   const std::string url = IsUnicodeURL(fileName) ? fileName : FileNameToURL(fileName);
   std::unique_ptr<TUnicodeIO> io;
@@ -138,6 +138,7 @@ int OpenInputFile(const std::string &fileName, const AVInputFormat *fmt, AVDicti
   std::unique_ptr<AVFormatContext, FreeFormatContext> fresh(ff::avformat_alloc_context());
   if (!fresh) return AVERROR(ENOMEM);
   InstallUnicodeIOHooks(fresh.get());
+  if (interrupt) fresh->interrupt_callback = *interrupt;
   if (io) {
     fresh->pb = io->Context();
     fresh->flags |= AVFMT_FLAG_CUSTOM_IO;

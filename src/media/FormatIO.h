@@ -50,7 +50,8 @@ public:
   void Close();
 
 private:
-  friend int OpenInputFile(const std::string &, const AVInputFormat *, AVDictionary **, TInputFile &);
+  friend int OpenInputFile(const std::string &, const AVInputFormat *, AVDictionary **, TInputFile &,
+                           const AVIOInterruptCB *);
   std::unique_ptr<TUnicodeIO> io_; // declared first: destroyed after ctx_
   std::unique_ptr<AVFormatContext, TInputContextCloser> ctx_;
 };
@@ -62,9 +63,11 @@ private:
 // are. A format without files of its own (AVFMT_NOFILE, e.g. image sequences) gets no
 // IO of ours, only the hooks. Returns 0 or a negative AVERROR (AVERROR(ENOENT) for a
 // missing file); `out` is closed first and set only on success. Stream information is
-// left to the caller (avformat_find_stream_info).
+// left to the caller (avformat_find_stream_info). `interrupt`, when given, is installed
+// before the file is opened, so that the opening and every later read of the library's
+// own I/O (which copies the callback when it opens) can be interrupted.
 int OpenInputFile(const std::string &fileName, const AVInputFormat *fmt, AVDictionary **options,
-                  TInputFile &out);
+                  TInputFile &out, const AVIOInterruptCB *interrupt = nullptr);
 
 // Closes a context the library opened with avio_open2 (avio_closep).
 struct TLibraryIOCloser {

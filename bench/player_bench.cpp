@@ -1,0 +1,207 @@
+// Playing a 1080p H.264 clip at real speed with SDL's dummy video driver: pictures shown
+// and dropped, and CPU time per second of playback, against a bare decode loop of the
+// same clip in the same run (the ratio is what filtering, queueing, timing and display
+// add to decoding). The clip is written first with libx264 into a temporary folder.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+#include "BenchUtil.h"
+#include "media/EntryPoints.h"
+#include "media/FFmpegLoader.h"
+#include "media/FormatIO.h"
+#include "media/Owners.h"
+#include "media/SendReceive.h"
+#include "player/Player.h"
+
+using namespace tovi;
+
+namespace {
+
+constexpr int W = 1920, H = 1080, FPS = 25, SECONDS = 4;
+
+double CpuSeconds() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+bool Fail(const char *what) {
+  std::fprintf(stderr, "player_bench: %s\n", what);
+  return false;
+}
+
+// A moving picture that does not compress to nothing.
+void Draw(AVFrame *f, int n) {
+  for (int y = 0; y < H; ++y) {
+    std::uint8_t *row = f->data[0] + y * f->linesize[0];
+    for (int x = 0; x < W; ++x)
+      row[x] = static_cast<std::uint8_t>((x + 3 * n) ^ (y + n));
+  }
+  for (int p = 1; p < 3; ++p)
+    for (int y = 0; y < H / 2; ++y)
+      for (int x = 0; x < W / 2; ++x)
+        f->data[p][y * f->linesize[p] + x] = static_cast<std::uint8_t>(128 + ((x + y * p + n) & 63) - 32);
+}
+
+bool WriteClip(const std::string &path) {
+  const AVCodec *codec = ff::avcodec_find_encoder_by_name("libx264");
+  if (!codec) return Fail("no libx264 encoder");
+  AVFormatContext *raw = nullptr;
+  if (ff::avformat_alloc_output_context2(&raw, nullptr, "mp4", path.c_str()) < 0) return Fail("no mp4 muxer");
+  FormatContextPtr oc(raw);
+  CodecContextPtr enc(ff::avcodec_alloc_context3(codec));
+  enc->width = W;
+  enc->height = H;
+  enc->pix_fmt = AV_PIX_FMT_YUV420P;
+  enc->time_base = {1, FPS};
+  enc->framerate = {FPS, 1};
+  enc->gop_size = FPS;
+  enc->bit_rate = 8000000;
+  if (oc->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  ff::av_opt_set(enc->priv_data, "preset", "ultrafast", 0);
+  {
+    std::lock_guard<std::mutex> lock(CodecLock());
+    if (ff::avcodec_open2(enc.get(), codec, nullptr) < 0) return Fail("cannot open libx264");
+  }
+  AVStream *st = ff::avformat_new_stream(oc.get(), nullptr);
+  ff::avcodec_parameters_from_context(st->codecpar, enc.get());
+  st->time_base = enc->time_base;
+  TOutputIO io;
+  if (OpenOutputIO(oc.get(), path, AVIO_FLAG_WRITE, io) < 0) return Fail("cannot create the clip");
+  if (ff::avformat_write_header(oc.get(), nullptr) < 0) return Fail("cannot write the header");
+  FramePtr frame = MakeFrame();
+  frame->format = AV_PIX_FMT_YUV420P;
+  frame->width = W;
+  frame->height = H;
+  ff::av_frame_get_buffer(frame.get(), 32);
+  PacketPtr pkt = MakePacket();
+  const auto write = [&](AVPacket *p) {
+    ff::av_packet_rescale_ts(p, enc->time_base, st->time_base);
+    p->stream_index = st->index;
+    return ff::av_interleaved_write_frame(oc.get(), p);
+  };
+  for (int n = 0; n < FPS * SECONDS; ++n) {
+    ff::av_frame_make_writable(frame.get());
+    Draw(frame.get(), n);
+    frame->pts = n;
+    if (EncodeAndReceive(enc.get(), frame.get(), pkt.get(), write) < 0) return Fail("encoding failed");
+  }
+  EncodeAndReceive(enc.get(), nullptr, pkt.get(), write);
+  ff::av_write_trailer(oc.get());
+  return io.Close() >= 0;
+}
+
+// The baseline: read and decode every packet as fast as possible (one decoding thread,
+// as the player uses).
+bool BareDecode(const std::string &path, double &cpu, int &frames) {
+  TInputFile in;
+  if (OpenInputFile(path, nullptr, nullptr, in) < 0 ||
+      ff::avformat_find_stream_info(in.Context(), nullptr) < 0)
+    return Fail("cannot open the clip");
+  AVStream *st = in->streams[0];
+  const AVCodec *codec = ff::avcodec_find_decoder(st->codecpar->codec_id);
+  CodecContextPtr dec(ff::avcodec_alloc_context3(codec));
+  ff::avcodec_parameters_to_context(dec.get(), st->codecpar);
+  dec->thread_count = 1;
+  {
+    std::lock_guard<std::mutex> lock(CodecLock());
+    if (ff::avcodec_open2(dec.get(), codec, nullptr) < 0) return Fail("cannot open the decoder");
+  }
+  PacketPtr pkt = MakePacket();
+  FramePtr frame = MakeFrame();
+  frames = 0;
+  const auto count = [&](AVFrame *) {
+    ++frames;
+    return 0;
+  };
+  const double start = CpuSeconds();
+  while (ff::av_read_frame(in.Context(), pkt.get()) >= 0) {
+    DecodeAndReceive(dec.get(), pkt.get(), frame.get(), count);
+    ff::av_packet_unref(pkt.get());
+  }
+  DecodeAndReceive(dec.get(), nullptr, frame.get(), count);
+  cpu = CpuSeconds() - start;
+  return true;
+}
+
+struct TPlayResult {
+  double wall = 0, cpu = 0;
+  TPlaybackCounters counters;
+};
+
+bool Play(const std::string &path, bool hook, TPlayResult &result) {
+  TFFPlayer player;
+  player.SetTriggerEventInMainThread(false);
+  std::mutex m;
+  std::condition_variable cv;
+  bool ended = false;
+  player.SetOnState([&](TCustomPlayer *, TPlayState s) {
+    if (s != psEnd) return;
+    std::lock_guard<std::mutex> lock(m);
+    ended = true;
+    cv.notify_all();
+  });
+  if (hook) {
+    player.SetHook(true);
+    player.SetOnHook([](TCustomPlayer *, TBitmap *, std::int64_t) {});
+  }
+  const double wall0 = Now(), cpu0 = CpuSeconds();
+  if (!player.Open(path, 0, false)) return Fail(player.LastErrorText().c_str());
+  {
+    std::unique_lock<std::mutex> lock(m);
+    if (!cv.wait_for(lock, std::chrono::seconds(SECONDS * 4), [&] { return ended; })) return Fail("no end");
+  }
+  result.wall = Now() - wall0;
+  result.cpu = CpuSeconds() - cpu0;
+  result.counters = player.Counters();
+  player.Stop(true);
+  return true;
+}
+
+} // namespace
+
+int main() {
+  ::setenv("SDL_VIDEODRIVER", "dummy", 1);
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  auto &loader = TFFmpegLoader::Instance();
+  if (!loader.LoadLibraries(PLAYER_LIBRARIES)) {
+    std::fprintf(stderr, "%s\n", loader.LastErrorText().c_str());
+    return 1;
+  }
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "tovi-player-bench";
+  std::filesystem::create_directories(dir);
+  const std::string clip = (dir / "clip_1080p.mp4").string();
+  if (!WriteClip(clip)) return 1;
+
+  double bareCpu = 0;
+  int bareFrames = 0;
+  if (!BareDecode(clip, bareCpu, bareFrames)) return 1;
+  const double content = static_cast<double>(bareFrames) / FPS;
+  TPlayResult plain, hooked;
+  if (!Play(clip, false, plain) || !Play(clip, true, hooked)) return 1;
+  std::filesystem::remove_all(dir);
+
+  const double bareRate = bareCpu / content;
+  std::printf("1080p H.264, %d pictures (%.1f s), dummy video driver, %d cores\n", bareFrames, content,
+              ff::av_cpu_count());
+  std::printf("  bare decode loop      %6.3f CPU s per second of content (%.0f fps decode speed)\n", bareRate,
+              bareFrames / bareCpu);
+  for (const auto &[name, r] : {std::pair{"player", &plain}, std::pair{"player + hook", &hooked}}) {
+    const double perSecond = r->cpu / r->wall;
+    std::printf(
+        "  %-14s        %6.3f CPU s per second of playback   ratio %.2f   shown %d  dropped %d  (%.2f s)\n",
+        name, perSecond, perSecond / bareRate, r->counters.Shown, r->counters.Dropped, r->wall);
+  }
+  return 0;
+}

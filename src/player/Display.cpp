@@ -1,0 +1,337 @@
+// The display side: the refresh thread and tick that show queued pictures on time,
+// drop late ones and report the position; the display surface and picture slots (play
+// thread); the clocks; pause toggling; the snapshot of the picture on screen.
+#include <cassert>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "player/PlayerCore.h"
+
+namespace tovi {
+
+double WallClockSeconds() { return static_cast<double>(ff::av_gettime_relative()) / 1000000.0; }
+std::int64_t WallClockMicros() { return ff::av_gettime_relative(); }
+
+double VideoClock(const TPlayContext &ctx) {
+  if (ctx.paused) return ctx.videoCurrentPts;
+  if (const double drift = ctx.videoCurrentPtsDrift; drift != 0) return drift + WallClockSeconds();
+  return static_cast<double>(ctx.startTime) / 1000000.0;
+}
+
+double MasterClock(const TPlayContext &ctx) { return ctx.HasAudio() ? AudioClock(ctx) : VideoClock(ctx); }
+
+// Refresh thread: asks the play thread to look at the picture queue.
+void RefreshThreadBody(TPlayContext &ctx) {
+  while (!ctx.abortRequest) {
+    if (!ctx.refreshPending.exchange(true)) PushUserEvent(FF_REFRESH_EVENT, &ctx);
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(ctx.showAudio ? ctx.player->options.rdftSpeedMs : 5));
+  }
+}
+
+void PositionReport(TPlayerCore &core, TPlayContext &ctx) {
+  if (ctx.image2) return;
+  double clock;
+  if (ctx.HasVideo())
+    clock = VideoClock(ctx);
+  else if (ctx.HasAudio())
+    clock = AudioClock(ctx);
+  else
+    return;
+  std::int64_t pos = std::llround(clock * 1000000.0) - ctx.startTime;
+  core.currentPosition = pos;
+  if (ctx.duration > 0 && pos >= ctx.duration) {
+    pos = ctx.duration;
+    if (core.lastReportedPos != ctx.duration) core.lastReportedPos = 0;
+  }
+  const std::int64_t last = core.lastReportedPos;
+  if (last == NO_POSITION || std::llabs(pos - last) > 10000) {
+    core.lastReportedPos = pos;
+    if (core.PositionHandler()) core.PostPosition(pos);
+  }
+  if (ctx.endReached && ctx.audioq.Size() + ctx.videoq.Size() + ctx.subtitleq.Size() == 0 && !ctx.capture &&
+      !ctx.endNotified) {
+    core.PostState(psEnd);
+    // A file without video keeps reporting its end while it stays drained.
+    if (ctx.HasVideo()) ctx.endNotified = true;
+  }
+}
+
+void DisplayOpen(TPlayContext &ctx, bool force) {
+  TPlayerCore &core = *ctx.player;
+  TDisplaySurface &surface = core.surface;
+  int w = 640, h = 480;
+  if (core.screenWidth > 0) {
+    w = core.screenWidth;
+    h = core.screenHeight;
+  } else if (ctx.graphBuilt) {
+    w = ctx.outWidth & ~1;
+    h = ctx.outHeight & ~1;
+  }
+  if (!force && surface && surface.width == ctx.width && surface.height == ctx.height && surface.width == w &&
+      surface.height == h)
+    return;
+  if (!surface.window) {
+    if (core.screenHandle) {
+      surface.window.reset(ff::SDL_CreateWindowFrom(reinterpret_cast<const void *>(core.screenHandle)));
+      if (surface.window && core.screenWidth <= 0) {
+        // The host's client size is the display size.
+        ff::SDL_GetWindowSize(surface.window.get(), &w, &h);
+        core.screenWidth = w;
+        core.screenHeight = h;
+      }
+    } else {
+      surface.window.reset(ff::SDL_CreateWindow("FFPlayer", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+                                                w, h, SDL_WINDOW_RESIZABLE));
+    }
+    if (surface.window) {
+      surface.renderer.reset(ff::SDL_CreateRenderer(surface.window.get(), -1, 0));
+      if (!surface.renderer)
+        surface.renderer.reset(ff::SDL_CreateRenderer(surface.window.get(), -1, SDL_RENDERER_SOFTWARE));
+    }
+  } else if (!core.screenHandle) {
+    ff::SDL_SetWindowSize(surface.window.get(), w, h);
+  }
+  if (!surface.window || !surface.renderer) {
+    core.Report(llError, "SDL: could not set video mode.");
+    surface.reset();
+    return;
+  }
+  surface.width = ctx.width = w;
+  surface.height = ctx.height = h;
+}
+
+void AllocPicture(TPlayContext &ctx, int slot) {
+  if (!ctx.player->surface) DisplayOpen(ctx, false);
+  TVideoPicture &vp = ctx.pictq[slot % VIDEO_PICTURE_QUEUE_SIZE];
+  {
+    std::lock_guard<std::mutex> lock(vp.overlayMutex);
+    vp.overlay.reset();
+    vp.width = ctx.outWidth & ~1;
+    vp.height = ctx.outHeight & ~1;
+    vp.pixFmt = static_cast<AVPixelFormat>(ctx.outFormat.load());
+    const int size = ff::av_image_get_buffer_size(AV_PIX_FMT_YUV420P, vp.width, vp.height, 32);
+    if (size > 0) {
+      vp.overlay.reset(static_cast<std::uint8_t *>(ff::av_malloc(size)));
+      if (vp.overlay)
+        ff::av_image_fill_arrays(vp.planes, vp.linesize, vp.overlay.get(), AV_PIX_FMT_YUV420P, vp.width,
+                                 vp.height, 32);
+    }
+  }
+  std::lock_guard<std::mutex> lock(ctx.pictqMutex);
+  vp.allocated = true;
+  ctx.pictqCond.notify_all();
+}
+
+namespace {
+
+// The picture's display ratio by the AspectRatio rules.
+double DisplayRatio(const TPlayContext &ctx, int width, int height, AVRational sampleAspect) {
+  const float ar = ctx.player->aspectRatio;
+  if (ar < 0 && ctx.width > 0 && ctx.height > 0) return static_cast<double>(ctx.width) / ctx.height;
+  if (ar > 0) return ar;
+  double sar = sampleAspect.num > 0 && sampleAspect.den > 0 ? av_q2d(sampleAspect) : 1.0;
+  if (sar <= 0) sar = 1.0;
+  return sar * width / height;
+}
+
+// Draws the texture (the picture last uploaded) centred at its display ratio, with
+// black bars; the drawn width and height are even.
+void PresentTexture(TPlayContext &ctx, double ratio) {
+  TDisplaySurface &surface = ctx.player->surface;
+  int height = ctx.height;
+  int width = static_cast<int>(std::lrint(height * ratio)) & ~1;
+  if (width > ctx.width) {
+    width = ctx.width;
+    height = static_cast<int>(std::lrint(width / ratio)) & ~1;
+  }
+  const SDL_Rect rect{(ctx.width - width) / 2 + ctx.xleft, (ctx.height - height) / 2 + ctx.ytop, width,
+                      height};
+  ff::SDL_SetRenderDrawColor(surface.renderer.get(), 0, 0, 0, 255);
+  ff::SDL_RenderClear(surface.renderer.get());
+  if (surface.texture) ff::SDL_RenderCopy(surface.renderer.get(), surface.texture.get(), nullptr, &rect);
+  ff::SDL_RenderPresent(surface.renderer.get());
+}
+
+void KeepShownCopy(TPlayContext &ctx, const TVideoPicture &vp) {
+  std::lock_guard<std::mutex> lock(ctx.shownMutex);
+  const int size = ff::av_image_get_buffer_size(AV_PIX_FMT_YUV420P, vp.width, vp.height, 32);
+  if (size <= 0) return;
+  if (!ctx.shownBuffer || ctx.shownBufferSize < size) {
+    ctx.shownBuffer.reset(static_cast<std::uint8_t *>(ff::av_malloc(size)));
+    ctx.shownBufferSize = ctx.shownBuffer ? size : 0;
+    if (!ctx.shownBuffer) {
+      ctx.shownWidth = ctx.shownHeight = 0;
+      return;
+    }
+  }
+  ff::av_image_fill_arrays(ctx.shownPlanes, ctx.shownLinesize, ctx.shownBuffer.get(), AV_PIX_FMT_YUV420P,
+                           vp.width, vp.height, 32);
+  const std::uint8_t *src[4] = {vp.planes[0], vp.planes[1], vp.planes[2], nullptr};
+  ff::av_image_copy(ctx.shownPlanes, ctx.shownLinesize, src, vp.linesize, AV_PIX_FMT_YUV420P, vp.width,
+                    vp.height);
+  ctx.shownWidth = vp.width;
+  ctx.shownHeight = vp.height;
+  ctx.shownPts = vp.pts;
+  ctx.shownAspect = vp.sampleAspect;
+}
+
+// Shows a queued picture: subtitles blended in, uploaded, drawn, and kept for the
+// snapshot and for redrawing.
+void ShowPicture(TPlayContext &ctx, TVideoPicture &vp) {
+  TPlayerCore &core = *ctx.player;
+  if (!core.surface) DisplayOpen(ctx, false);
+  TDisplaySurface &surface = core.surface;
+  if (!surface) return;
+  std::lock_guard<std::mutex> lock(vp.overlayMutex);
+  if (!vp.overlay || vp.width <= 0 || vp.height <= 0) return;
+  BlendSubtitle(ctx, vp);
+  if (!surface.texture || surface.textureWidth != vp.width || surface.textureHeight != vp.height) {
+    surface.texture.reset(ff::SDL_CreateTexture(surface.renderer.get(), SDL_PIXELFORMAT_IYUV,
+                                                SDL_TEXTUREACCESS_STREAMING, vp.width, vp.height));
+    surface.textureWidth = surface.texture ? vp.width : 0;
+    surface.textureHeight = surface.texture ? vp.height : 0;
+  }
+  if (surface.texture)
+    ff::SDL_UpdateYUVTexture(surface.texture.get(), nullptr, vp.planes[0], vp.linesize[0], vp.planes[1],
+                             vp.linesize[1], vp.planes[2], vp.linesize[2]);
+  KeepShownCopy(ctx, vp);
+  PresentTexture(ctx, DisplayRatio(ctx, vp.width, vp.height, vp.sampleAspect));
+}
+
+void AdvanceReadIndex(TPlayContext &ctx) {
+  ctx.pictqRindex = (ctx.pictqRindex + 1) % VIDEO_PICTURE_QUEUE_SIZE;
+  std::lock_guard<std::mutex> lock(ctx.pictqMutex);
+  --ctx.pictqSize;
+  ctx.pictqCond.notify_all();
+}
+
+} // namespace
+
+void DisplayPicture(TPlayContext &ctx) {
+  TPlayerCore &core = *ctx.player;
+  if (!core.surface) DisplayOpen(ctx, false);
+  if (!core.surface) return;
+  if (ctx.showAudio && ctx.HasAudio()) {
+    DrawWave(ctx);
+  } else if (ctx.HasVideo()) {
+    // Redraw what is on screen: the texture still holds the picture last shown.
+    int w, h;
+    AVRational sar;
+    {
+      std::lock_guard<std::mutex> lock(ctx.shownMutex);
+      w = ctx.shownWidth;
+      h = ctx.shownHeight;
+      sar = ctx.shownAspect;
+    }
+    if (w > 0 && h > 0) PresentTexture(ctx, DisplayRatio(ctx, w, h, sar));
+  }
+}
+
+void RefreshTick(TPlayContext &ctx, TRefreshMode mode) {
+  TPlayerCore &core = *ctx.player;
+  if (!ctx.HasVideo()) {
+    if (ctx.HasAudio()) {
+      DisplayPicture(ctx);
+      PositionReport(core, ctx);
+    }
+    return;
+  }
+  bool dropped = false;
+  for (;;) {
+    const bool dropMark = ctx.afterSeek;
+    int size;
+    {
+      std::lock_guard<std::mutex> lock(ctx.pictqMutex);
+      size = ctx.pictqSize;
+    }
+    if (size == 0) {
+      if (mode == TRefreshMode::Redisplay) DisplayPicture(ctx);
+      break;
+    }
+    const double now = WallClockSeconds();
+    TVideoPicture &vp = ctx.pictq[ctx.pictqRindex];
+    double target, next;
+    {
+      std::lock_guard<std::mutex> lock(ctx.pictqMutex);
+      target = vp.targetClock;
+      if (size > 1) {
+        next = ctx.pictq[(ctx.pictqRindex + 1) % VIDEO_PICTURE_QUEUE_SIZE].targetClock;
+        assert(next >= target);
+      } else {
+        next = target + ctx.videoClock - vp.pts;
+      }
+    }
+    if (now < target) return;
+    ctx.videoCurrentPts = vp.pts;
+    ctx.videoCurrentPtsDrift = vp.pts - now;
+    ctx.videoCurrentPos = vp.pos;
+    if ((core.options.frameDrop && now > next && !ctx.capture) || dropMark) {
+      ctx.skipFrames = ctx.skipFrames * 1.05f;
+      if (size > 1 || now > next + 0.5 || dropMark) {
+        AdvanceReadIndex(ctx);
+        ++core.droppedPictures;
+        dropped = true;
+        continue;
+      }
+    }
+    SubtitleQueueUpdate(ctx);
+    ShowPicture(ctx, vp);
+    if (mode == TRefreshMode::Dequeue) ++core.shownPictures;
+    if (mode == TRefreshMode::Dequeue) AdvanceReadIndex(ctx);
+    break;
+  }
+  if (!dropped) PositionReport(core, ctx);
+}
+
+void PauseToggle(TPlayerCore &core, TPlayContext &ctx) {
+  if (!core.seekDone.Wait(250)) core.seekDone.Set();
+  if (ctx.paused) {
+    const double now = WallClockSeconds();
+    {
+      std::lock_guard<std::mutex> lock(ctx.pictqMutex);
+      ctx.frameTimer += now + ctx.videoCurrentPtsDrift - ctx.videoCurrentPts;
+    }
+    if (ctx.readPauseReturn != AVERROR(ENOSYS)) ctx.videoCurrentPts = ctx.videoCurrentPtsDrift + now;
+    ctx.videoCurrentPtsDrift = ctx.videoCurrentPts - now;
+    ctx.paused = false;
+  } else {
+    if (ctx.HasVideo() && !core.pictureAfterSeek.Wait(250)) core.pictureAfterSeek.Set();
+    ctx.paused = true;
+  }
+}
+
+TBitmap *SnapshotFrame(TPlayerCore &core, std::int64_t &pts) {
+  TRGBHolder &holder = core.rgbSnapshot;
+  if (!holder.Bitmap) holder.Bitmap = std::make_unique<TBitmap>();
+  TBitmap &bitmap = *holder.Bitmap;
+  TPlayContext *ctx = core.ctx;
+  if (ctx && ctx->HasVideo() && ctx->videoSt) {
+    bitmap.SetSize(ctx->videoSt->codecpar->width, ctx->videoSt->codecpar->height);
+    if (bitmap.Bits()) std::memset(bitmap.Bits(), 0, bitmap.SizeBytes());
+  } else {
+    bitmap.SetSize(0, 0);
+  }
+  pts = -1;
+  if (ctx && ctx->HasVideo()) {
+    std::lock_guard<std::mutex> lock(ctx->shownMutex);
+    if (ctx->shownWidth > 0) {
+      pts = std::llround(ctx->shownPts * 1000000.0) - ctx->startTime;
+      if (!ConvertToBitmap(holder, ctx->shownPlanes, ctx->shownLinesize, AV_PIX_FMT_YUV420P, ctx->shownHeight,
+                           ctx->shownWidth))
+        bitmap.SetSize(0, 0);
+    } else {
+      // Nothing shown yet: the picture that is shown next, when one is queued.
+      TVideoPicture &vp = ctx->pictq[ctx->pictqRindex];
+      std::lock_guard<std::mutex> overlay(vp.overlayMutex);
+      pts = std::llround(vp.pts * 1000000.0) - ctx->startTime;
+      if (vp.overlay &&
+          !ConvertToBitmap(holder, vp.planes, vp.linesize, AV_PIX_FMT_YUV420P, vp.height, vp.width))
+        bitmap.SetSize(0, 0);
+    }
+  }
+  return &bitmap;
+}
+
+} // namespace tovi

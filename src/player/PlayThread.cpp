@@ -1,0 +1,232 @@
+// SDL start and stop, the play thread with its SDL event loop, the event thread that
+// hands events to the host, and the context teardown.
+#include <cstdlib>
+#include <set>
+
+#include "media/MainThread.h"
+#include "player/PlayerCore.h"
+
+namespace tovi {
+
+namespace {
+
+std::mutex g_liveMutex; // protects g_live
+std::set<TPlayContext *> g_live;
+
+constexpr std::uint32_t kCoreSubsystems = SDL_INIT_TIMER | SDL_INIT_VIDEO;
+
+} // namespace
+
+void RegisterLiveContext(TPlayContext *ctx) {
+  std::lock_guard<std::mutex> lock(g_liveMutex);
+  g_live.insert(ctx);
+}
+void UnregisterLiveContext(TPlayContext *ctx) {
+  std::lock_guard<std::mutex> lock(g_liveMutex);
+  g_live.erase(ctx);
+}
+bool IsLiveContext(TPlayContext *ctx) {
+  std::lock_guard<std::mutex> lock(g_liveMutex);
+  return g_live.count(ctx) != 0;
+}
+
+void PushUserEvent(std::uint32_t type, TPlayContext *ctx, int slot) {
+  if (!ff::SDL_PushEvent) return;
+  SDL_Event ev{};
+  ev.type = type;
+  ev.user.data1 = ctx;
+  ev.user.code = slot;
+  ff::SDL_PushEvent(&ev);
+}
+
+bool StartSDL(TPlayerCore &core, std::uintptr_t screenHandle, std::string &error) {
+  // SDL2 takes the host window through SDL_CreateWindowFrom (DisplayOpen); the variable
+  // is still set for the time SDL starts, as hosts of the old library expect.
+  if (screenHandle) ::setenv("SDL_WINDOWID", std::to_string(screenHandle).c_str(), 1);
+  int rc = ff::SDL_InitSubSystem(kCoreSubsystems);
+  if (rc != 0 && screenHandle) {
+    ff::SDL_setenv("SDL_WINDOWID", std::to_string(static_cast<unsigned>(screenHandle)).c_str(), 1);
+    rc = ff::SDL_InitSubSystem(kCoreSubsystems);
+    if (rc != 0) {
+      ff::SDL_setenv("SDL_WINDOWID", std::to_string(static_cast<long>(screenHandle)).c_str(), 1);
+      rc = ff::SDL_InitSubSystem(kCoreSubsystems);
+    }
+  }
+  if (rc != 0) {
+    error = ff::SDL_GetError();
+    if (screenHandle) ::unsetenv("SDL_WINDOWID");
+    return false;
+  }
+  std::uint32_t started = kCoreSubsystems;
+  // A machine without a sound device still shows the picture: the audio stream then
+  // fails to open with SDL's reason and the file plays silently.
+  if (ff::SDL_InitSubSystem(SDL_INIT_AUDIO) == 0)
+    started |= SDL_INIT_AUDIO;
+  else
+    core.Report(llWarning, std::string("SDL audio: ") + ff::SDL_GetError());
+  core.sdlSubsystems = started;
+  if (screenHandle) {
+    const char *audio = ff::SDL_GetCurrentAudioDriver();
+    const char *video = ff::SDL_GetCurrentVideoDriver();
+    ff::av_log(nullptr, AV_LOG_DEBUG, "using audio driver: %s\n", audio ? audio : "(null)");
+    ff::av_log(nullptr, AV_LOG_DEBUG, "using video driver: %s\n", video ? video : "(null)");
+    ::unsetenv("SDL_WINDOWID");
+  }
+  return true;
+}
+
+void StopSDL(TPlayerCore &core) {
+  const std::uint32_t started = core.sdlSubsystems.exchange(0);
+  if (started && ff::SDL_QuitSubSystem) ff::SDL_QuitSubSystem(started);
+}
+
+void TeardownContext(TPlayerCore &core) {
+  std::unique_ptr<TPlayContext> owned;
+  {
+    std::lock_guard<std::mutex> lock(core.ctxMutex);
+    owned = std::move(core.ownedCtx);
+    core.ctx = nullptr;
+  }
+  if (owned) {
+    UnregisterLiveContext(owned.get());
+    ClosePlayContext(*owned);
+    owned.reset();
+  }
+  core.surface.reset();
+  core.ResetPerFileFields();
+  StopSDL(core);
+}
+
+namespace {
+
+// One SDL event while holding the player lock. False when the loop ends.
+bool HandleEvent(TPlayerCore &core, TPlayContext &ctx, const SDL_Event &ev) {
+  switch (ev.type) {
+  case SDL_QUIT:
+    // The host owns its window: closing it is the host's business, not a stop.
+    if (core.screenHandle) return true;
+    TeardownContext(core);
+    return false;
+  case FF_QUIT_EVENT: TeardownContext(core); return false;
+  case SDL_WINDOWEVENT:
+    if (ev.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+      core.screenWidth = ev.window.data1;
+      core.screenHeight = ev.window.data2;
+      ctx.width = core.surface.width = ev.window.data1;
+      ctx.height = core.surface.height = ev.window.data2;
+      if (ctx.paused) RefreshTick(ctx, TRefreshMode::Redisplay);
+    } else if (ev.window.event == SDL_WINDOWEVENT_EXPOSED) {
+      if (ctx.paused)
+        RefreshTick(ctx, TRefreshMode::Redisplay);
+      else
+        DisplayPicture(ctx);
+    }
+    return true;
+  case FF_ALLOC_EVENT: AllocPicture(ctx, ev.user.code); return true;
+  case FF_REFRESH_EVENT:
+    RefreshTick(ctx, TRefreshMode::Dequeue);
+    ctx.refreshPending = false;
+    return true;
+  case FF_REOPEN_DISPLAY_EVENT:
+    DisplayOpen(ctx, true);
+    DisplayPicture(ctx);
+    return true;
+  case SDL_KEYDOWN: {
+    TKeyEvent onKey;
+    {
+      std::lock_guard<std::mutex> lock(core.handlersMutex);
+      onKey = core.onKey;
+    }
+    if (onKey) onKey(core.owner, ev.key.keysym.sym);
+    return true;
+  }
+  default: return true;
+  }
+}
+
+bool IsOurUserEvent(std::uint32_t type) { return type >= FF_ALLOC_EVENT && type <= FF_REOPEN_DISPLAY_EVENT; }
+
+void EventLoop(TPlayerCore &core) {
+  for (;;) {
+    SDL_Event ev{};
+    const int got = ff::SDL_WaitEventTimeout(&ev, 100);
+    std::unique_lock<std::mutex> lock(core.playerLock);
+    TPlayContext *ctx = core.ctx;
+    if (!ctx) {
+      lock.unlock();
+      StopSDL(core);
+      return;
+    }
+    if (!got) continue;
+    if (IsOurUserEvent(ev.type) && ev.user.data1 != ctx) {
+      // Another player's event: hand it back while that player lives.
+      TPlayContext *other = static_cast<TPlayContext *>(ev.user.data1);
+      if (other && IsLiveContext(other)) {
+        ff::SDL_PushEvent(&ev);
+        lock.unlock();
+        ff::SDL_Delay(1);
+      }
+      continue;
+    }
+    if (!HandleEvent(core, *ctx, ev)) return;
+  }
+}
+
+} // namespace
+
+// Play thread: drives one opened file from psPlay to psStop.
+void PlayThreadBody(TPlayerCore &core) {
+  core.PostState(psPlay);
+  try {
+    EventLoop(core);
+  } catch (const std::exception &e) {
+    core.Report(llFatal, std::string("PlayThread Exception: ") + e.what());
+    std::lock_guard<std::mutex> lock(core.playerLock);
+    TeardownContext(core);
+  }
+  core.PostState(psStop);
+  core.playThreadDone.Set();
+}
+
+// Event thread: hands the ring's events to the host until psStop or terminate.
+void EventThreadBody(TPlayerCore &core) {
+  bool running = true;
+  while (running) {
+    const TPlayerEvent ev = core.ring.Take();
+    // Each handler is fetched again where it runs: a host that clears its handlers
+    // (the destructor does) gets no call that was already on its way.
+    try {
+      switch (ev.Kind) {
+      case pekPosition:
+        if (core.PositionHandler())
+          core.Deliver([&] {
+            if (TPositionEvent handler = core.PositionHandler()) handler(core.owner, ev.PTS);
+          });
+        break;
+      case pekState:
+        if (core.StateHandler())
+          core.Deliver([&] {
+            if (TPlayStateEvent handler = core.StateHandler())
+              handler(core.owner, static_cast<TPlayState>(ev.State));
+          });
+        break;
+      default: break;
+      }
+    } catch (const std::exception &e) {
+      core.Report(llError, std::string("Error in a player event handler: ") + e.what());
+    } catch (...) {
+      core.Report(llError, "Error in a player event handler");
+    }
+    switch (ev.Kind) {
+    case pekState:
+      if (ev.State == psStop) running = false;
+      break;
+    case pekTerminate: running = false; break;
+    default: break;
+    }
+    if (running) core.ring.WaitNotEmpty(-1);
+  }
+  core.eventThreadDone.Set();
+}
+
+} // namespace tovi

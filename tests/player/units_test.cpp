@@ -1,0 +1,220 @@
+// The pieces of the player that can be driven without a file: the event ring, the
+// packet queues and the wave display (drawn by SDL's software renderer).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "player/EventRing.h"
+#include "player/PacketQueue.h"
+#include "player/PlayerCore.h"
+#include "support/TestMedia.h"
+
+using namespace tovi;
+
+TEST(EventRing, ConsecutiveEventsOfOneKindMergeIntoTheNewest) {
+  TEventRing ring;
+  ring.Post({pekPosition, 0, 100});
+  ring.Post({pekPosition, 0, 200});
+  TPlayerEvent ev = ring.Take();
+  EXPECT_EQ(ev.Kind, pekPosition);
+  EXPECT_EQ(ev.PTS, 200);
+  EXPECT_EQ(ring.Take().Kind, pekNone);
+  EXPECT_FALSE(ring.WaitNotEmpty(0));
+
+  // A state between two positions keeps all three, in order.
+  ring.Post({pekPosition, 0, 1});
+  ring.Post({pekState, psPause, 0});
+  ring.Post({pekPosition, 0, 2});
+  EXPECT_TRUE(ring.WaitNotEmpty(0));
+  ev = ring.Take();
+  EXPECT_EQ(ev.Kind, pekPosition);
+  EXPECT_EQ(ev.PTS, 1);
+  ev = ring.Take();
+  EXPECT_EQ(ev.Kind, pekState);
+  EXPECT_EQ(ev.State, psPause);
+  ev = ring.Take();
+  EXPECT_EQ(ev.PTS, 2);
+  EXPECT_EQ(ring.Take().Kind, pekNone);
+
+  // Two states in a row merge as well: the newer state wins.
+  ring.Post({pekState, psPlay, 0});
+  ring.Post({pekState, psEnd, 0});
+  EXPECT_EQ(ring.Take().State, psEnd);
+}
+
+TEST(EventRing, AFullRingDropsTheOldestAndHoldsNine) {
+  TEventRing ring;
+  for (int i = 0; i < 12; ++i)
+    ring.Post({i % 2 ? pekState : pekPosition, i, i});
+  std::vector<int> seen;
+  for (TPlayerEvent ev = ring.Take(); ev.Kind != pekNone; ev = ring.Take())
+    seen.push_back(static_cast<int>(ev.PTS));
+  ASSERT_EQ(seen.size(), 9u);
+  EXPECT_EQ(seen.front(), 3);
+  EXPECT_EQ(seen.back(), 11);
+}
+
+TEST(EventRing, AWaitingTakerWakesOnPost) {
+  TEventRing ring;
+  std::thread producer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ring.Post({pekTerminate, 0, 0});
+  });
+  EXPECT_TRUE(ring.WaitNotEmpty(2000));
+  EXPECT_EQ(ring.Take().Kind, pekTerminate);
+  producer.join();
+}
+
+class PacketQueueTest : public ::testing::Test {
+protected:
+  void SetUp() override { test::LoadPlayerLibraries(); }
+};
+
+TEST_F(PacketQueueTest, CountsBytesKeepsOrderAndPassesTheFlushMarkerByIdentity) {
+  TPacketQueue q;
+  q.Init();
+  PacketPtr pkt = MakePacket();
+  ASSERT_EQ(ff::av_new_packet(pkt.get(), 100), 0);
+  pkt->pts = 7;
+  PacketPtr flush = MakePacket();
+  InitFlushPacket(flush.get());
+  ASSERT_EQ(q.Put(flush.get()), 0);
+  ASSERT_EQ(q.Put(pkt.get()), 0);
+  EXPECT_EQ(q.PacketCount(), 2);
+  EXPECT_EQ(q.Size(), 100 + 2 * TPacketQueue::NODE_BYTES);
+
+  // The queue holds its own reference: the producer may reuse its packet at once.
+  ff::av_packet_unref(pkt.get());
+  PacketPtr out = MakePacket();
+  ASSERT_EQ(q.Get(out.get(), false), 1);
+  EXPECT_TRUE(IsFlushPacket(out.get()));
+  ASSERT_EQ(q.Get(out.get(), false), 1);
+  EXPECT_FALSE(IsFlushPacket(out.get()));
+  EXPECT_EQ(out->size, 100);
+  EXPECT_EQ(out->pts, 7);
+  EXPECT_EQ(q.Size(), 0);
+  EXPECT_EQ(q.Get(out.get(), false), 0);
+  ff::av_packet_unref(out.get());
+}
+
+TEST_F(PacketQueueTest, AbortWakesABlockedGetAndFlushEmpties) {
+  TPacketQueue q;
+  q.Init();
+  PacketPtr pkt = MakePacket();
+  ASSERT_EQ(ff::av_new_packet(pkt.get(), 10), 0);
+  q.Put(pkt.get());
+  q.Put(pkt.get());
+  q.Flush();
+  EXPECT_EQ(q.PacketCount(), 0);
+  EXPECT_EQ(q.Size(), 0);
+
+  int result = 0;
+  std::thread consumer([&] {
+    PacketPtr out = MakePacket();
+    result = q.Get(out.get(), true);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  q.Abort();
+  consumer.join();
+  EXPECT_EQ(result, -1);
+  PacketPtr out = MakePacket();
+  EXPECT_EQ(q.Get(out.get(), false), -1);
+}
+
+// The wave display, drawn into a memory surface through SDL's software renderer.
+class WaveDisplayTest : public ::testing::Test {
+protected:
+  static constexpr int W = 200, H = 100;
+  void SetUp() override {
+    test::LoadPlayerLibraries();
+    surface_ = ff::SDL_CreateRGBSurfaceWithFormat(0, W, H, 32, SDL_PIXELFORMAT_ARGB8888);
+    ASSERT_NE(surface_, nullptr);
+    player_ = std::make_unique<TFFPlayer>();
+    core_ = std::make_unique<TPlayerCore>(player_.get());
+    core_->surface.renderer.reset(ff::SDL_CreateSoftwareRenderer(surface_));
+    ASSERT_TRUE(core_->surface.renderer);
+    ctx_ = std::make_unique<TPlayContext>();
+    ctx_->player = core_.get();
+    ctx_->width = W;
+    ctx_->height = H;
+    ctx_->audioRate = 44100;
+    ctx_->sampleArray.assign(SAMPLE_ARRAY_SIZE, 0);
+  }
+  void TearDown() override {
+    ctx_.reset();
+    core_.reset();
+    player_.reset();
+    if (surface_) ff::SDL_FreeSurface(surface_);
+  }
+  // Interleaved samples: channel 0 a sine of a few cycles across the display, the
+  // others silent.
+  void FillRing(int channels) {
+    ctx_->audioChannels = channels;
+    std::vector<std::int16_t> samples(4096 * channels, 0);
+    for (int i = 0; i < 4096; ++i)
+      samples[i * channels] = static_cast<std::int16_t>(20000 * std::sin(i * 2 * M_PI / 50.0));
+    WaveRingUpdate(*ctx_, samples.data(), static_cast<int>(samples.size()));
+  }
+  bool White(int x, int y) const {
+    const auto *row = static_cast<const std::uint32_t *>(surface_->pixels) + y * (surface_->pitch / 4);
+    return (row[x] & 0xFFFFFF) == 0xFFFFFF;
+  }
+  int WhiteInRows(int y0, int y1) const {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = 0; x < W; ++x)
+        n += White(x, y);
+    return n;
+  }
+
+  SDL_Surface *surface_ = nullptr;
+  std::unique_ptr<TFFPlayer> player_;
+  std::unique_ptr<TPlayerCore> core_;
+  std::unique_ptr<TPlayContext> ctx_;
+};
+
+TEST_F(WaveDisplayTest, StereoShowsTwoBandsSeparatedByAWhiteLine) {
+  FillRing(2);
+  DrawWave(*ctx_);
+  const int band = H / 2;
+  for (int x = 0; x < W; ++x)
+    ASSERT_TRUE(White(x, band)) << "separator at column " << x;
+  // The sine swings both ways around the first band's centre; the silent channel
+  // draws nothing.
+  EXPECT_GT(WhiteInRows(0, band / 2 - 2), 0);
+  EXPECT_GT(WhiteInRows(band / 2 + 2, band), 0);
+  EXPECT_EQ(WhiteInRows(band + 1, H), 0);
+  // Bars stay inside their band: amplitude 9/20 of the band height.
+  EXPECT_EQ(WhiteInRows(0, band / 2 - band * 9 / 20 - 1), 0);
+}
+
+TEST_F(WaveDisplayTest, MonoShowsOneBandWithoutSeparator) {
+  FillRing(1);
+  DrawWave(*ctx_);
+  EXPECT_GT(WhiteInRows(0, H / 2 - 2), 0);
+  EXPECT_GT(WhiteInRows(H / 2 + 2, H), 0);
+  int fullRows = 0;
+  for (int y = 0; y < H; ++y) {
+    int n = 0;
+    for (int x = 0; x < W; ++x)
+      n += White(x, y);
+    fullRows += n == W;
+  }
+  EXPECT_EQ(fullRows, 0);
+}
+
+TEST_F(WaveDisplayTest, WhilePausedTheSameSamplesAreRedrawn) {
+  FillRing(1);
+  DrawWave(*ctx_);
+  std::vector<std::uint32_t> first(static_cast<const std::uint32_t *>(surface_->pixels),
+                                   static_cast<const std::uint32_t *>(surface_->pixels) + W * H);
+  ctx_->paused = true;
+  // New samples arrive, but the paused display keeps its start.
+  std::vector<std::int16_t> more(777, 12345);
+  WaveRingUpdate(*ctx_, more.data(), static_cast<int>(more.size()));
+  DrawWave(*ctx_);
+  std::vector<std::uint32_t> second(static_cast<const std::uint32_t *>(surface_->pixels),
+                                    static_cast<const std::uint32_t *>(surface_->pixels) + W * H);
+  EXPECT_EQ(first, second);
+}
