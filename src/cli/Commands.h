@@ -5,5 +5,7 @@ namespace tovi::cli {
 
 // info FILE...: the probe's description of each file.
 int CmdInfo(int argc, char **argv);
+// run [OPTION]... -i INPUT ... OUTPUT: one engine job from a raw option list.
+int CmdRun(int argc, char **argv);
 
 } // namespace tovi::cli

@@ -12,7 +12,8 @@ using namespace tovi;
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: tovi-convert version\n       tovi-convert info FILE...\n");
+  std::fprintf(stderr, "usage: tovi-convert version\n       tovi-convert info FILE...\n"
+                       "       tovi-convert run [OPTION]... -i INPUT [[OPTION]... -i INPUT]... [OPTION]... OUTPUT\n");
   return 2;
 }
 
@@ -51,5 +52,6 @@ int main(int argc, char **argv) {
   if (argc < 2) return Usage();
   if (std::strcmp(argv[1], "version") == 0) return CmdVersion();
   if (std::strcmp(argv[1], "info") == 0) return cli::CmdInfo(argc - 2, argv + 2);
+  if (std::strcmp(argv[1], "run") == 0) return cli::CmdRun(argc - 2, argv + 2);
   return Usage();
 }

@@ -17,9 +17,11 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -33,6 +35,7 @@ extern "C" {
 }
 
 #include "engine/BitstreamFilters.h"
+#include "engine/ConvertThread.h"
 #include "engine/EngineEvents.h"
 #include "engine/FFmpegException.h"
 #include "engine/TranscodeTables.h"
@@ -43,14 +46,13 @@ extern "C" {
 
 struct AVCodec;
 struct AVFrame;
+struct AVSubtitle;
 struct AVPacket;
 struct AVFormatContext;
 struct AVOutputFormat;
 struct AVStream;
 
 namespace tovi {
-
-class TConvertThread;
 
 // Capacities of the engine's fixed tables. A full table refuses the next entry with an
 // FFmpegException; nothing is ever written past one.
@@ -372,6 +374,11 @@ public:
   bool StopRequested() const { return stopRequested_; }
   bool Paused() const;
   const std::string &ErrorMessage() const { return errorMessage_; }
+  // The last job got past its set-up (headers written): its output holds its work.
+  bool SetupCompleted() const { return setupCompleted_; }
+  // Frames the last job duplicated and dropped to keep the frame rate.
+  int DuplicatedFrames() const { return duplicatedFrames_; }
+  int DroppedFrames() const { return droppedFrames_; }
 
   // ---- state -----------------------------------------------------------------------
   const TPendingSettings &Pending() const { return pending_; }
@@ -539,6 +546,46 @@ private:
   double SyncTime(const TOutputStreamRecord &ost) const;
   TOutputStream &OutputStreamEntry(int slot, int stream);
   void ReleaseTables(bool librariesLoaded);
+  // One packet of input stream `istIndex` (null: end of that input: drain) through
+  // decoding, the video steps and every output fed by the stream. 0 handled, -1 the
+  // decoder refused the packet. Raises FFmpegException for encoding and muxing failures.
+  int ProcessPacket(TInputStreamRecord &ist, int istIndex, const AVPacket *packet);
+  // One decoded frame: input clock, video pre-processing, rate emulation, outputs.
+  void ProcessDecodedFrame(TInputStreamRecord &ist, int istIndex, AVFrame *frame);
+  // Hands one (decoded or filtered) frame to every encoding output fed by the stream.
+  void ServeOutputs(TInputStreamRecord &ist, int istIndex, AVFrame *frame, bool filtered);
+  void DecodeSubtitle(TInputStreamRecord &ist, int istIndex, const AVPacket *packet, int &result);
+  void CopyPacket(TOutputStreamRecord &ost, const TInputStreamRecord &ist, const AVPacket *packet,
+                  std::int64_t packetPtsUs);
+  void DrainEncoder(TOutputStreamRecord &ost);
+  // Returns the size of the last packet the encoder gave out during the call.
+  int EncodeVideoFrame(TOutputStreamRecord &ost, TInputStreamRecord &ist, AVFrame *picture);
+  // Frames to emit for a picture at the output's sync time (drop 0, duplicate > 1).
+  int VideoFramesToEmit(TOutputStreamRecord &ost);
+  // The picture the encoder wants: cropped by plane offsets, then scaled; null when the
+  // call must end (crop failure logged).
+  AVFrame *PrepareVideoPicture(TOutputStreamRecord &ost, const TInputStreamRecord &ist, AVFrame *picture);
+  void RebuildScaler(TOutputStreamRecord &ost, const TInputStreamRecord &ist, const AVFrame *picture);
+  // An encoded video packet: timestamps to the stream, counters, pass-1 statistics,
+  // then WriteFrame.
+  void WriteVideoPacket(TOutputStreamRecord &ost, AVPacket *packet);
+  void EncodeSubtitle(TOutputStreamRecord &ost, TInputStreamRecord &ist, AVSubtitle *subtitle, std::int64_t pts);
+  void WriteVideoStats(TOutputStreamRecord &ost, int frameSize);
+  // Set-up, main loop and finish of the job; raises FFmpegException on failure.
+  void Transcode();
+  void TranscodeLoop();
+  // Returns true when the loop ends with this input's end.
+  bool EndOfInput(int file, int &current);
+  void FinishTranscode();
+  void InitializeBitstreamFilters();
+  TBitstreamFilterChain &ChainOf(const TOutputStreamRecord &ost);
+  bool MaxFramesReached(const TOutputStreamRecord &ost) const;
+  std::int64_t FirstOutputPosition() const;
+  void ReportProgress(bool isLast, int inputIndex);
+  // Holds the calling (job) thread while paused; returns at once on a stop request.
+  void WaitWhilePaused();
+  // Records a failure of a job stage: logged at llQuiet, kept as the error message.
+  void RecordFailure(const std::string &message);
 
   // ---- settings ----
   TPendingSettings pending_;
@@ -590,6 +637,31 @@ private:
   std::int64_t audioBytes_ = 0;
 
   // ---- pipeline and loop state (FFmpegPipeline*.cpp, FFmpegRun.cpp) ----
+  // The running job's thread. ownedThread_ keeps it alive until the engine goes;
+  // workerThread_ is "the worker thread" of the run state, cleared by NotifyTermination.
+  std::unique_ptr<TConvertThread> ownedThread_;
+  std::atomic<TConvertThread *> workerThread_{nullptr};
+  std::unique_ptr<TDoTerminateThread> terminateThread_;
+  TEvent runFinished_{true};
+  TEvent terminateFinished_{true};
+  mutable std::mutex pauseMutex_; // protects paused_
+  std::condition_variable pauseChanged_;
+  bool paused_ = false;
+  bool setupCompleted_ = false;
+  // Decoding and encoding scratch objects, reused for every frame of the job.
+  FramePtr decodedFrame_, cropFrame_, encodeFrame_;
+  PacketPtr encodedPacket_, copyPacket_;
+  // End of an input drains the encoders it feeds, except between joined inputs.
+  bool drainEncoders_ = true;
+  std::int64_t timerStartUs_ = 0;
+  std::int64_t lastReportUs_ = 0;
+  int duplicatedFrames_ = 0;
+  int droppedFrames_ = 0;
+  bool frameCountsChanged_ = false;
+  std::int64_t extraBytes_ = 0;
+  // Subtitle encoding buffer (1 MiB), per engine so that two jobs never share it.
+  std::vector<std::uint8_t> subtitleBuffer_;
+  LogFilePtr vstatsFile_;
 
   // ---- filters, hooks, previews and audio output state ----
 

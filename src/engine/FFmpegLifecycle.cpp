@@ -13,7 +13,13 @@ namespace tovi {
 
 TCustomFFmpeg::TCustomFFmpeg() { ResetSettings(); }
 
-TCustomFFmpeg::~TCustomFFmpeg() { FreeAll(); }
+TCustomFFmpeg::~TCustomFFmpeg() {
+  // A running job ends (trailer written, notice sent) before anything it uses goes.
+  if (busy_) Stop(true);
+  ownedThread_.reset();
+  terminateThread_.reset();
+  FreeAll();
+}
 
 void TCustomFFmpeg::RequireLibraries() {
   if (!TFFmpegLoader::Instance().LibrariesLoaded(CONVERTER_LIBRARIES))

@@ -95,6 +95,15 @@ struct TOutputStreamRecord {
 
   int SavedCodecId = 0; // join mode
   bool ActiveForReports = false;
+
+  // Muxing progress: the end (dts + duration) of the last packet written, in the
+  // stream's time base; chooses the next input and gives the time reached.
+  std::int64_t CurrentPts = 0;
+  // The encoder's report on the last coded video frame (quality in lambda units,
+  // picture type, per-plane squared error when PSNR is on).
+  int CodedQuality = 0;
+  int CodedPictType = 0;
+  std::uint64_t CodedError[4] = {};
 };
 
 struct TTranscodeTables {

@@ -150,6 +150,7 @@
   X(avformat_seek_file)                                                                  \
   X(avformat_flush)                                                                      \
   X(av_dump_format)                                                                      \
+  X(av_pkt_dump_log2)                                                                  \
   X(av_sdp_create)                                                                       \
   X(av_filename_number_test)                                                             \
   X(av_get_frame_filename)                                                               \
@@ -207,6 +208,7 @@
   X(av_usleep)                                                                           \
   X(av_cpu_count)                                                                        \
   X(av_get_media_type_string)                                                            \
+  X(av_get_picture_type_char)                                                          \
   X(av_parse_video_size)                                                                 \
   X(av_parse_video_rate)                                                                 \
   X(av_parse_time)                                                                       \
@@ -241,6 +243,7 @@
   X(av_frame_get_buffer)                                                                 \
   X(av_frame_make_writable)                                                              \
   X(av_frame_copy_props)                                                                 \
+  X(av_frame_apply_cropping)                                                           \
   X(av_get_pix_fmt)                                                                      \
   X(av_get_pix_fmt_name)                                                                 \
   X(av_pix_fmt_desc_get)                                                                 \

@@ -1,0 +1,81 @@
+// Muxing: every packet of an output stream reaches its file through the stream's
+// bitstream filter chain and the interleaving writer.
+#include <algorithm>
+#include <vector>
+
+#include "engine/FFmpeg.h"
+#include "media/EntryPoints.h"
+#include "media/StringFormat.h"
+#include "media/Texts.h"
+
+namespace tovi {
+
+TBitstreamFilterChain &TCustomFFmpeg::ChainOf(const TOutputStreamRecord &ost) {
+  // Joined inputs share one file; its chains live with the first slot.
+  const int slot = joinMode_ ? 0 : ost.FileIndex;
+  return outputBitstreamFilters_.at(size_t(slot)).at(size_t(ost.StreamIndex));
+}
+
+void TCustomFFmpeg::InitializeBitstreamFilters() {
+  for (const TOutputStreamRecord &ost : tables_->OutputStreams) {
+    TBitstreamFilterChain &chain = ChainOf(ost);
+    if (!chain.Empty() && !chain.Initialized()) chain.Initialize(ost.Stream->codecpar, ost.Stream->time_base);
+  }
+}
+
+void TCustomFFmpeg::WriteFrame(TOutputStreamRecord &ost, AVPacket *packet) {
+  AVFormatContext *oc = outputFiles_.at(size_t(ost.FileIndex))->Context.get();
+  AVStream *stream = ost.Stream;
+  packet->stream_index = ost.StreamIndex;
+  // The muxer may have chosen the stream's time base when it wrote the header.
+  if (packet->time_base.num > 0 && packet->time_base.den > 0 &&
+      av_cmp_q(packet->time_base, stream->time_base) != 0)
+    ff::av_packet_rescale_ts(packet, packet->time_base, stream->time_base);
+  packet->time_base = stream->time_base;
+
+  TBitstreamFilterChain &chain = ChainOf(ost);
+  std::vector<PacketPtr> filtered;
+  std::vector<AVPacket *> toWrite{packet};
+  if (chain.Initialized()) {
+    for (size_t f = 0; f < chain.Contexts().size(); ++f) {
+      AVBSFContext *bsf = chain.Contexts()[f].get();
+      std::vector<AVPacket *> next;
+      for (AVPacket *in : toWrite) {
+        PacketPtr copy = MakePacket();
+        if (!copy || ff::av_packet_ref(copy.get(), in) < 0) throw FFmpegException("av_packet_ref fail");
+        int rc = ff::av_bsf_send_packet(bsf, copy.get());
+        while (rc >= 0) {
+          PacketPtr out = MakePacket();
+          if (!out) throw FFmpegException("av_packet_alloc fail");
+          rc = ff::av_bsf_receive_packet(bsf, out.get());
+          if (rc < 0) break;
+          next.push_back(out.get());
+          filtered.push_back(std::move(out));
+        }
+        if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF) {
+          const std::string message = ErrorText(
+              StringFormat("%s failed for stream %d, codec %s", chain.Filters()[f]->name,
+                           packet->stream_index,
+                           ost.EncodingNeeded && ost.Encoder->codec ? ost.Encoder->codec->name : "copy"),
+              rc);
+          if (job_.ExitOnError) throw FFmpegException(message);
+          Log(llError, message);
+          next.push_back(in); // the packet goes on as it was
+        }
+      }
+      toWrite = std::move(next);
+    }
+  }
+
+  for (AVPacket *out : toWrite) {
+    out->stream_index = ost.StreamIndex;
+    const std::int64_t end = (out->dts != AV_NOPTS_VALUE ? out->dts : out->pts);
+    if (end != AV_NOPTS_VALUE)
+      ost.CurrentPts = std::max(ost.CurrentPts, end + std::max<std::int64_t>(out->duration, 0));
+    const int rc = ff::av_interleaved_write_frame(oc, out);
+    if (rc < 0) throw FFmpegException(ErrorText("av_interleaved_write_frame()", rc));
+  }
+  ff::av_packet_unref(packet);
+}
+
+} // namespace tovi

@@ -1,0 +1,155 @@
+// Running a job: start (in the caller's thread or on a worker thread), the protected
+// stages of the job body, the termination notice, and stop, pause and resume from the
+// host's thread.
+#include <filesystem>
+#include <functional>
+#include <set>
+
+#include "engine/FFmpeg.h"
+#include "media/MainThread.h"
+
+namespace tovi {
+
+namespace {
+
+// Waits for `event` in 20 ms steps; on the main thread pending main-thread calls run
+// between the steps, so that a job waiting for the main thread cannot deadlock us.
+void WaitServicingMainThread(const TEvent &event) {
+  while (!event.WaitFor(20))
+    if (IsMainThread()) ProcessPendingMessages();
+}
+
+} // namespace
+
+TConvertThread *TCustomFFmpeg::Start(bool inThread, TThreadPriority priority) {
+  if (busy_ || terminated_) return nullptr;
+  const char *missing = nullptr;
+  if (outputCount_ == 0)
+    missing = "At least one output file must be specified";
+  else if (inputCount_ == 0)
+    missing = "At least one input file must be specified";
+  if (missing) {
+    FreeAll();
+    Log(llQuiet, missing);
+    errorMessage_ = missing;
+    errorOccurred_ = true;
+    NotifyTermination();
+    return nullptr;
+  }
+  busy_ = true;
+  stopRequested_ = false;
+  completedNormally_ = false;
+  terminated_ = false;
+  {
+    std::lock_guard lock(pauseMutex_);
+    paused_ = false;
+  }
+  if (!inThread) {
+    Run();
+    return nullptr;
+  }
+  runFinished_.Reset();
+  ownedThread_ = std::make_unique<TConvertThread>(*this, priority, runFinished_);
+  workerThread_ = ownedThread_.get();
+  return ownedThread_.get();
+}
+
+void TCustomFFmpeg::RecordFailure(const std::string &message) {
+  Log(llQuiet, message);
+  // The first failure is the cause; later stages failing in its wake keep it.
+  if (!errorOccurred_) errorMessage_ = message;
+  errorOccurred_ = true;
+}
+
+void TCustomFFmpeg::Run() {
+  completedNormally_ = false;
+  setupCompleted_ = false;
+  const auto stage = [this](const std::function<void()> &body) {
+    try {
+      body();
+    } catch (const FFmpegException &error) {
+      RecordFailure(error.Message());
+    } catch (const std::exception &error) {
+      RecordFailure(error.what());
+    } catch (...) {
+      RecordFailure("Unknown error");
+    }
+  };
+  // The files this job creates: removed again when it fails before its set-up is done,
+  // so that a job that never started leaves nothing behind.
+  std::set<std::string> outputs;
+  for (int i = 0; i < outputCount_; ++i)
+    if (outputFiles_[size_t(i)] && !outputFiles_[size_t(i)]->FileName.empty())
+      outputs.insert(outputFiles_[size_t(i)]->FileName);
+
+  stage([this] { Transcode(); });
+  stage([this] { TranscodeTearDown(); });
+  stage([this] { FreeAll(); });
+  if (errorOccurred_ && !setupCompleted_) {
+    stage([&outputs] {
+      for (const std::string &name : outputs) {
+        std::error_code ec;
+        std::filesystem::remove(name, ec);
+      }
+    });
+  }
+  stage([this] { NotifyTermination(); });
+}
+
+void TCustomFFmpeg::NotifyTermination() {
+  busy_ = false;
+  terminated_ = true;
+  workerThread_ = nullptr;
+  if (onTerminate_) onTerminate_(*this);
+}
+
+void TCustomFFmpeg::Stop(bool wait) {
+  stopRequested_ = true;
+  {
+    std::lock_guard lock(pauseMutex_);
+    paused_ = false;
+  }
+  pauseChanged_.notify_all();
+  TConvertThread *worker = workerThread_;
+  if (!worker) return;
+  worker->Resume();
+  // The job's own thread (a callback asking to stop) must not wait for itself.
+  if (wait && !worker->IsCurrentThread()) WaitServicingMainThread(runFinished_);
+}
+
+void TCustomFFmpeg::Terminate(bool wait) {
+  if (busy_) {
+    Stop(wait);
+    return;
+  }
+  if (terminated_) return;
+  terminateThread_ = std::make_unique<TDoTerminateThread>(*this, terminateFinished_);
+  if (wait) WaitServicingMainThread(terminateFinished_);
+}
+
+void TCustomFFmpeg::Pause() {
+  if (!busy_) return;
+  std::lock_guard lock(pauseMutex_);
+  if (!stopRequested_) paused_ = true;
+}
+
+void TCustomFFmpeg::Resume() {
+  {
+    std::lock_guard lock(pauseMutex_);
+    paused_ = false;
+  }
+  pauseChanged_.notify_all();
+  if (TConvertThread *worker = workerThread_) worker->Resume();
+}
+
+bool TCustomFFmpeg::Paused() const {
+  std::lock_guard lock(pauseMutex_);
+  return paused_;
+}
+
+void TCustomFFmpeg::WaitWhilePaused() {
+  std::unique_lock lock(pauseMutex_);
+  pauseChanged_.wait(lock, [this] { return !paused_ || stopRequested_; });
+}
+
+} // namespace tovi
