@@ -7,5 +7,7 @@ namespace tovi::cli {
 int CmdInfo(int argc, char **argv);
 // run [OPTION]... -i INPUT ... OUTPUT: one engine job from a raw option list.
 int CmdRun(int argc, char **argv);
+// profiles: the profile catalogue with codes.
+int CmdProfiles(int argc, char **argv);
 
 } // namespace tovi::cli

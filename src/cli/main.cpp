@@ -12,8 +12,10 @@ using namespace tovi;
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: tovi-convert version\n       tovi-convert info FILE...\n"
-                       "       tovi-convert run [OPTION]... -i INPUT [[OPTION]... -i INPUT]... [OPTION]... OUTPUT\n");
+  std::fprintf(stderr,
+               "usage: tovi-convert version\n       tovi-convert info FILE...\n"
+               "       tovi-convert run [OPTION]... -i INPUT [[OPTION]... -i INPUT]... [OPTION]... OUTPUT\n");
+  std::fprintf(stderr, "       tovi-convert profiles\n");
   return 2;
 }
 
@@ -53,5 +55,6 @@ int main(int argc, char **argv) {
   if (std::strcmp(argv[1], "version") == 0) return CmdVersion();
   if (std::strcmp(argv[1], "info") == 0) return cli::CmdInfo(argc - 2, argv + 2);
   if (std::strcmp(argv[1], "run") == 0) return cli::CmdRun(argc - 2, argv + 2);
+  if (std::strcmp(argv[1], "profiles") == 0) return cli::CmdProfiles(argc - 2, argv + 2);
   return Usage();
 }
