@@ -63,7 +63,6 @@ TCustomConverter::~TCustomConverter() {
   // Stop and wait for every job; jobs stopped before they ran send their notices too.
   Stop(true);
   WaitForNotices();
-  JoinFlagApplier();
   working_ = false; // late engine callbacks (none expected) are ignored from here on
   // Let an event that is being delivered finish first.
   { std::lock_guard lock(hookLock_); }
@@ -342,7 +341,7 @@ void TCustomConverter::DoCustomHook(TCustomFFmpeg &engine, TBitmap &bitmap, int 
   std::lock_guard lock(hookLock_);
   hookInfo_ = THookInfo{TaskIndexOf(engine), &bitmap, frameNumber, pts, update, stopHook};
   {
-    TCanvasLock canvas(bitmap);
+    // The engine holds the bitmap's canvas lock around this call.
     THandlerScope scope;
     handler(*this, &hookInfo_); // always on the worker thread
   }
@@ -365,7 +364,6 @@ void TCustomConverter::Stop(bool wait) {
 
 void TCustomConverter::ClearTasks() {
   if (working_ && !allEnded_) throw EConverterError("Cannot ClearTasks while working.");
-  JoinFlagApplier();
   {
     std::lock_guard lock(terminateLock_);
     finishedCount_ = 0;
@@ -390,48 +388,12 @@ void TCustomConverter::SetPreviewBitmap(bool value) {
 }
 
 void TCustomConverter::ApplyPreviewBits(int bit, bool value) {
-  // While jobs run on workers, a job may hold the engine's preview lock while it waits
-  // for this (main) thread to show a frame; waiting here for that lock would never end.
-  // The change is then made by a helper thread, in the order the calls were made.
-  if (!(working_ && (threaded_ || tHandlerDepth > 0))) {
-    if (bit == PREVIEW_PREVIEWER)
-      tasks_.SetPreview(value);
-    else
-      tasks_.SetPreviewBitmap(value);
-    return;
-  }
-  std::lock_guard lock(flagApplierMutex_);
-  flagChanges_.emplace_back(bit, value);
-  if (flagApplierRunning_) return;                  // the running helper takes this change too
-  if (flagApplier_.joinable()) flagApplier_.join(); // has finished its loop
-  flagApplierRunning_ = true;
-  flagApplier_ = std::thread([this] {
-    for (;;) {
-      std::pair<int, bool> change;
-      {
-        std::lock_guard applierLock(flagApplierMutex_);
-        if (flagChanges_.empty()) {
-          flagApplierRunning_ = false;
-          return;
-        }
-        change = flagChanges_.front();
-        flagChanges_.pop_front();
-      }
-      if (change.first == PREVIEW_PREVIEWER)
-        tasks_.SetPreview(change.second);
-      else
-        tasks_.SetPreviewBitmap(change.second);
-    }
-  });
-}
-
-void TCustomConverter::JoinFlagApplier() {
-  std::thread helper;
-  {
-    std::lock_guard lock(flagApplierMutex_);
-    helper.swap(flagApplier_);
-  }
-  if (helper.joinable() && helper.get_id() != std::this_thread::get_id()) helper.join();
+  // The engine holds its preview lock only to swap flags and the previewer, never while
+  // a frame is being shown, so this may run in the main thread while jobs preview.
+  if (bit == PREVIEW_PREVIEWER)
+    tasks_.SetPreview(value);
+  else
+    tasks_.SetPreviewBitmap(value);
 }
 
 void TCustomConverter::WaitForNotices() {

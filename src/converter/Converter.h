@@ -17,8 +17,7 @@
 //   calling thread it runs there, directly.
 // - A handler running in the main thread may call back into the component. Calls that
 //   would wait for the worker that waits for the handler do not wait there: Stop(true)
-//   acts as Stop(false), and preview flag changes are applied by a helper thread once
-//   the worker has let go of the preview output.
+//   acts as Stop(false) inside any of the component's handlers.
 //
 // Misuse (an operation refused while working, libraries missing) raises EConverterError;
 // other failures come back as -1 / false with the reason in LastErrorText.
@@ -27,7 +26,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -186,10 +184,8 @@ private:
   void DeliverTerminate(const TTerminateInfo &info);
   // Runs a progress or preview handler where TriggerEventInMainThread says.
   void Deliver(const std::function<void()> &call);
-  // Applies the preview bits to every task, or, from inside a main-thread delivery,
-  // has a helper thread do so.
+  // Sets or clears one preview bit on every task.
   void ApplyPreviewBits(int bit, bool value);
-  void JoinFlagApplier();
   void WaitForNotices();
 
   TAVProbe probe_;
@@ -235,12 +231,6 @@ private:
   std::mutex noticesMutex_; // protects noticesRunning_
   std::condition_variable noticesDone_;
   int noticesRunning_ = 0;
-
-  // Preview flag changes made by the helper thread (ApplyPreviewBits), in call order.
-  std::mutex flagApplierMutex_;                  // protects the three members below
-  std::deque<std::pair<int, bool>> flagChanges_; // (preview bit, new value)
-  bool flagApplierRunning_ = false;
-  std::thread flagApplier_;
 };
 
 // The component the application creates.

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -39,10 +40,12 @@ extern "C" {
 #include "engine/EngineEvents.h"
 #include "engine/FFmpegException.h"
 #include "engine/TranscodeTables.h"
+#include "engine/VideoHookPlugins.h"
 #include "media/FFmpegLogger.h"
 #include "media/FormatIO.h"
 #include "media/OptionContexts.h"
 #include "media/Owners.h"
+#include "media/RGBHolder.h"
 
 struct AVCodec;
 struct AVFrame;
@@ -664,6 +667,47 @@ private:
   LogFilePtr vstatsFile_;
 
   // ---- filters, hooks, previews and audio output state ----
+  // Tests drive the filter, hook, preview and audio steps on hand-built records.
+  friend class TEngineStepsAccess;
+  // Releases what the steps below keep between frames (scratch frames, holders, the
+  // deinterlacer, the previewer, the plug-in chain); abandons library objects when the
+  // libraries are gone. Called by FreeAll.
+  void ReleaseFrameWorkState(bool librariesLoaded);
+  // Audio output helpers (FFmpegAudioOut.cpp).
+  void EnsureAudioConverter(TOutputStreamRecord &ost, const AVCodecContext *dec, const AVFrame *samples);
+  void ConvertAudioIntoFifo(TOutputStreamRecord &ost, const std::uint8_t *const *data, int samples);
+  void EncodeAudioFrame(TOutputStreamRecord &ost, const AVFrame *frame);
+  void ApplyVolume(AVFrame *block, int samples) const;
+  // Frees the previewer (under the preview lock); the flags stay.
+  void DropPreviewer();
+  // Deinterlaces `picture` in place; false when the picture cannot be deinterlaced.
+  bool DeinterlacePicture(AVFrame *picture);
+
+  // Where encoded audio packets go: WriteFrame, unless a test collects them.
+  std::function<void(TOutputStreamRecord &, AVPacket *)> audioPacketSink_;
+  // Scratch of the audio output (job's thread only): one converted block in the
+  // encoder's format, layout and rate, grown and kept for the job.
+  FramePtr audioBlock_;
+  int audioBlockCapacity_ = 0; // samples per channel audioBlock_ holds
+  PacketPtr audioPacket_;
+  // Pictures decoded so far in the job (frame numbers of the hook and the previews).
+  int decodedFrameCount_ = 0;
+  // The deinterlacing step and the picture format it was built for.
+  FilterGraphPtr deinterlaceGraph_;
+  AVFilterContext *deinterlaceSource_ = nullptr;
+  AVFilterContext *deinterlaceSink_ = nullptr;
+  int deinterlaceWidth_ = 0, deinterlaceHeight_ = 0, deinterlaceFormat_ = -1;
+  FramePtr deinterlaced_;
+  // Bitmaps of the custom hook and of the previews (job's thread only).
+  TRGBHolder customHookHolder_;
+  TRGBHolder previewHolder_;
+  // The floating previewer, made on first use. Guarded by the process-wide preview lock
+  // together with previewFlags_ and lastPreviewUs_; shared so that a frame being shown
+  // outside the lock keeps its previewer alive when the flags drop it meanwhile.
+  std::shared_ptr<IFramePreviewer> previewer_;
+  std::int64_t lastPreviewUs_ = 0; // monotonic clock, us
+  // The "vhook" plug-ins, called in order on every decoded picture.
+  TVideoHookChain videoHooks_;
 
   // ---- job tables ----
   std::unique_ptr<TTranscodeTables> tables_;

@@ -67,6 +67,7 @@ void TCustomFFmpeg::FreeAll() {
     (void)optionContexts_.release();
   }
   CloseFiles(loaded);
+  ReleaseFrameWorkState(loaded);
   pending_.VideoCodecName.clear();
   pending_.AudioCodecName.clear();
   pending_.SubtitleCodecName.clear();

@@ -36,9 +36,11 @@ void TCustomFFmpeg::SetupStreamCopy(TTranscodeTables &t, TOutputStreamRecord &os
 
   switch (in->codec_type) {
   case AVMEDIA_TYPE_VIDEO:
+    if (HasCustomHook())
+      throw FFmpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
     if (job_.UsingVideoHooks)
       throw FFmpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
-    if (previewFlags_ != 0)
+    if (PreviewFlags() != 0)
       throw FFmpegException("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
     break;
   case AVMEDIA_TYPE_AUDIO:

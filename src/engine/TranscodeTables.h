@@ -86,6 +86,10 @@ struct TOutputStreamRecord {
   bool AudioResample = false;
   SwrContextPtr Resampler;
   int SampleFormatPair = NO_SAMPLE_FORMAT_PAIR;
+  // The input the resampler was made for; a block that differs gets a new one.
+  int ResamplerInFormat = -1; // AVSampleFormat; -1 = not known
+  int ResamplerInRate = 0;
+  int ResamplerInChannels = 0;
   AudioFifoPtr Fifo; // samples waiting for a full encoder frame
 
   // Two-pass.

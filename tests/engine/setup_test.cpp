@@ -378,13 +378,22 @@ TEST_F(SetupTest, ChaptersAreShiftedByTheStartAndCutAtTheRecordingTime) {
   EXPECT_EQ(ff::av_rescale_q(oc->chapters[1]->end, oc->chapters[1]->time_base, ms), 1000);
 }
 
-TEST_F(SetupTest, VideoFilterGraphIsRefusedUntilItExists) {
+TEST_F(SetupTest, VideoFilterGraphTextIsBuiltAtSetUp) {
   AddInput("h264_aac.mp4");
   engine_.SetVideoFilters("null");
   engine_.SetVideoCodec("mpeg4");
   engine_.SetAudioDisabled(true);
   AddOutput("vf.avi");
-  if (!engine_.UsingVideoFilters()) GTEST_SKIP() << "video filters not recorded";
+  ASSERT_TRUE(engine_.UsingVideoFilters());
+  EXPECT_EQ(Raised([&] { engine_.TranscodeSetup(); }), "");
+}
+
+TEST_F(SetupTest, VideoFilterGraphTextTheLibraryCannotParseStopsTheSetUp) {
+  AddInput("h264_aac.mp4");
+  engine_.SetVideoFilters("nosuchfilter=1");
+  engine_.SetVideoCodec("mpeg4");
+  engine_.SetAudioDisabled(true);
+  AddOutput("vf.avi");
   const std::string raised = Raised([&] { engine_.TranscodeSetup(); });
   EXPECT_EQ(raised.rfind("Error opening filters: ", 0), 0u) << raised;
 }
