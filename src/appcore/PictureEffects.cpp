@@ -19,6 +19,11 @@ long ShiftRight8(long v) { return v < 0 ? (v + 255) >> 8 : v >> 8; }
 
 TColorTables MakeColorTables(int brightness, int contrast, int saturation) {
   TColorTables t;
+  // Values outside the editors' ranges are held at their ends: the mix table below is
+  // sized for saturations up to 512.
+  brightness = std::clamp(brightness, 0, 512);
+  saturation = std::clamp(saturation, 0, 512);
+  contrast = std::clamp(contrast, -100, 100);
   if (contrast == 100) contrast = 99; // the slope 1/cos(pi/2) is infinite
   const double k =
       contrast > 0 ? 1.0 / std::cos(contrast * std::numbers::pi / 200.0) : std::cos(contrast * 0.015708);
@@ -52,17 +57,41 @@ std::array<std::uint8_t, 256> MakeExposureTable(int exposure) {
   return t;
 }
 
-void ApplyColorTables(TBitmap &bitmap, const TColorTables &t) {
+namespace {
+
+// m + S[x] spans [-257, 767] (m = t/3 - S[t/3] with S up to 512): one table over that
+// span replaces the clamp, and an exposure table can be folded into it.
+constexpr int kMixOffset = 512;
+using TMixTable = std::array<std::uint8_t, 1280>;
+
+TMixTable MixTable(const TColorTables &t, const std::array<std::uint8_t, 256> *exposure) {
+  TMixTable mix{};
+  for (int i = 0; i < static_cast<int>(mix.size()); ++i) {
+    const std::uint8_t level = t.Level[static_cast<std::size_t>(Clamp255(i - kMixOffset))];
+    mix[static_cast<std::size_t>(i)] = exposure ? (*exposure)[level] : level;
+  }
+  return mix;
+}
+
+void ApplyMix(TBitmap &bitmap, const TColorTables &t, const TMixTable &mix) {
   const int w = bitmap.Width();
+  const int *sat = t.Saturation.data();
+  const int *grey = t.GreyOffset.data();
+  const std::uint8_t *out = mix.data() + kMixOffset;
   for (int y = 0; y < bitmap.Height(); ++y) {
     std::uint8_t *p = bitmap.ScanLine(y);
     for (int x = 0; x < w; ++x, p += 3) {
-      const int m = t.GreyOffset[static_cast<std::size_t>(p[0] + p[1] + p[2])];
-      for (int c = 0; c < 3; ++c)
-        p[c] = t.Level[static_cast<std::size_t>(Clamp255(m + t.Saturation[p[c]]))];
+      const int m = grey[p[0] + p[1] + p[2]];
+      p[0] = out[m + sat[p[0]]];
+      p[1] = out[m + sat[p[1]]];
+      p[2] = out[m + sat[p[2]]];
     }
   }
 }
+
+} // namespace
+
+void ApplyColorTables(TBitmap &bitmap, const TColorTables &t) { ApplyMix(bitmap, t, MixTable(t, nullptr)); }
 
 void ApplyExposureTable(TBitmap &bitmap, const std::array<std::uint8_t, 256> &table) {
   const int bytes = bitmap.Width() * 3;
@@ -74,9 +103,18 @@ void ApplyExposureTable(TBitmap &bitmap, const std::array<std::uint8_t, 256> &ta
 }
 
 void ApplyPictureEffects(TBitmap &bitmap, int brightness, int contrast, int saturation, int exposure) {
-  if (brightness != 255 || contrast != 0 || saturation != 255)
-    ApplyColorTables(bitmap, MakeColorTables(brightness, contrast, saturation));
-  if (exposure != 0) ApplyExposureTable(bitmap, MakeExposureTable(exposure));
+  const bool color = brightness != 255 || contrast != 0 || saturation != 255;
+  if (!color && exposure == 0) return;
+  if (!color) {
+    ApplyExposureTable(bitmap, MakeExposureTable(exposure));
+    return;
+  }
+  // Exposure maps each channel after the colour pass, so it folds into the last table:
+  // one walk over the pixels instead of two.
+  const TColorTables tables = MakeColorTables(brightness, contrast, saturation);
+  std::array<std::uint8_t, 256> exposureTable;
+  if (exposure != 0) exposureTable = MakeExposureTable(exposure);
+  ApplyMix(bitmap, tables, MixTable(tables, exposure != 0 ? &exposureTable : nullptr));
 }
 
 void BlendBitmap(TBitmap &frame, const TBitmap &source, int x, int y, int opacity) {

@@ -100,6 +100,23 @@ TEST(Effects, ExposureTable) {
   EXPECT_EQ(frame.ScanLine(1)[4], MakeExposureTable(100)[before.ScanLine(1)[4]]);
 }
 
+TEST(Effects, OnePassEqualsColourThenExposure) {
+  TBitmap fused(33, 9), stepwise;
+  FillNoise(fused, 4);
+  Copy(fused, stepwise);
+  ApplyPictureEffects(fused, 300, 20, 200, 40);
+  ApplyColorTables(stepwise, MakeColorTables(300, 20, 200));
+  ApplyExposureTable(stepwise, MakeExposureTable(40));
+  EXPECT_TRUE(SamePixels(fused, stepwise));
+  // Out-of-range values are held at the ends of their ranges.
+  TBitmap wild(4, 4), held;
+  FillNoise(wild, 5);
+  Copy(wild, held);
+  ApplyPictureEffects(wild, 9000, 400, 9000, 0);
+  ApplyPictureEffects(held, 512, 99, 512, 0);
+  EXPECT_TRUE(SamePixels(wild, held));
+}
+
 TEST(Blend, OpacityRangeAndClippingOnEveryEdge) {
   TBitmap frame(8, 6), source(4, 4), before;
   FillNoise(frame, 3);
