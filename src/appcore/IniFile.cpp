@@ -1,12 +1,15 @@
 #include "appcore/IniFile.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 namespace tovi {
 namespace {
@@ -69,19 +72,25 @@ template <class Visit> void ForEachKey(const std::vector<std::string> &lines, Vi
 }
 
 bool WriteLines(const std::string &fileName, const std::vector<std::string> &lines) {
-  const std::string tmp = fileName + ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    for (const auto &l : lines)
-      out << l << '\n';
-    out.flush();
-    if (!out) {
-      std::remove(tmp.c_str());
-      return false;
-    }
+  // A unique temporary name beside the file, so that two writers never share one.
+  std::string tmp = fileName + ".XXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) return false;
+  // mkstemp creates the file private to the user; keep the mode the file had.
+  struct stat st {};
+  ::fchmod(fd, ::stat(fileName.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
+  std::string text;
+  for (const auto &l : lines)
+    text += l + '\n';
+  bool ok = true;
+  for (std::size_t done = 0; ok && done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
   }
-  if (std::rename(tmp.c_str(), fileName.c_str()) != 0) {
+  ok = ::close(fd) == 0 && ok;
+  if (!ok || std::rename(tmp.c_str(), fileName.c_str()) != 0) {
     std::remove(tmp.c_str());
     return false;
   }
