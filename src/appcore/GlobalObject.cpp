@@ -61,6 +61,11 @@ std::string TGlobalObject::BuildVersionText(int major, int minor, int release, i
          std::to_string(build) + " ";
 }
 
+std::string ApplicationErrorText(const std::string &message) {
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
+  return message;
+}
+
 std::string ConfigDir() {
   std::string dir = GetEnvironment("TOVI_CONFIG_DIR");
   if (dir.empty()) {

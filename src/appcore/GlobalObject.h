@@ -46,6 +46,11 @@ private:
   std::string webSite_ = "https://www.tovi-video-converter.org/";
 };
 
+// The text the application's error handler shows: a message whose last character sorts
+// after "." gets a full stop ("Disk full" -> "Disk full."); one ending in "." or "!" (or
+// any character before ".") is shown unchanged.
+std::string ApplicationErrorText(const std::string &message);
+
 // The folder shared by the application's settings, with a trailing '/':
 // TOVI_CONFIG_DIR when set, else $XDG_CONFIG_HOME/tovi-video-converter/, else
 // ~/.config/tovi-video-converter/. Created (with its parents) on first use. "" when no

@@ -97,9 +97,10 @@ bool ParseWatermark(const std::string &arg, bool picture, TWmRec &mark) {
 }
 
 struct TRun {
-  std::mutex lock; // protects rows, the counters and the terminal output
-  std::condition_variable ended;
+  std::mutex lock;                     // protects rows, the counters and the terminal output
+  std::condition_variable endedSignal; // signalled by every notice
   bool allEnded = false;
+  int ended = 0; // task notices handled
   int failed = 0;
   std::vector<TFileRow> rows;
 };
@@ -250,7 +251,7 @@ int CmdConvert(int argc, char **argv) {
     std::lock_guard lock(run.lock);
     if (info.TaskIndex < 0) {
       run.allEnded = true;
-      run.ended.notify_all();
+      run.endedSignal.notify_all();
       return;
     }
     const int row = queue.HandleTerminate(info, run.rows, false, false, nullptr);
@@ -263,11 +264,16 @@ int CmdConvert(int argc, char **argv) {
       std::fprintf(stderr, "[%d/%d] %s failed: %s\n", info.TaskIndex + 1, tasks, r.Caption.c_str(),
                    info.Exception ? info.ExceptionMsg.c_str() : "stopped");
     }
+    ++run.ended;
+    run.endedSignal.notify_all();
   });
   converter.StartTask(jobs);
   {
     std::unique_lock lock(run.lock);
-    run.ended.wait(lock, [&] { return run.allEnded; });
+    // Notices arrive on threads of their own and in any order: the all-ended notice may
+    // come before a task's. Leaving before every handler is done would free the rows
+    // under it.
+    run.endedSignal.wait(lock, [&] { return run.allEnded && run.ended == tasks; });
   }
   converter.ClearTasks();
   return run.failed + skipped == 0 ? 0 : 1;

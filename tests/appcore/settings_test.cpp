@@ -104,6 +104,10 @@ TEST(GlobalObject, PathsFromTheConfigFolderAndShortValuesIgnored) {
   EXPECT_EQ(g.SettingsFile(), "/a.ini");
   EXPECT_EQ(g.VersionText(), " ver 3.10 ");
   EXPECT_EQ(TGlobalObject::BuildVersionText(3, 1, 0, 7), " 3.107 ");
+  EXPECT_EQ(ApplicationErrorText("Disk full"), "Disk full.");
+  EXPECT_EQ(ApplicationErrorText("Disk full."), "Disk full.");
+  EXPECT_EQ(ApplicationErrorText("Disk full!"), "Disk full!");
+  EXPECT_EQ(ApplicationErrorText(""), "");
 }
 
 TEST(OutputFolders, UnwritableFoldersAreReplacedAndWrittenBack) {
