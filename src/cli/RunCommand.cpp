@@ -1,6 +1,7 @@
 // tovi-convert run: one engine job from a raw engine option list.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -15,6 +16,7 @@
 #include "cli/Commands.h"
 #include "engine/FFmpeg.h"
 #include "media/FFmpegLoader.h"
+#include "media/FFmpegLogger.h"
 #include "media/Texts.h"
 
 namespace tovi::cli {
@@ -44,6 +46,8 @@ void PrintRunUsage(std::FILE *out) {
                "  -i INPUT                   opens an input file with the options given so far\n"
                "  --join                     joins every input, one after the other, into OUTPUT\n"
                "  --threads N                decoder and encoder threads (0 = all cores; default 0)\n"
+               "  --verbose                  also show the engine's and the libraries' notes\n"
+               "                             (errors and warnings are always shown)\n"
                "The last word is the output file; it is overwritten when it exists.\n"
                "Exit status: 0 when the conversion completed, 1 when it failed or was stopped,\n"
                "2 for a usage error.\n");
@@ -81,6 +85,20 @@ int CmdRun(int argc, char **argv) {
   engine.Reset();
   bool join = false;
   int threads = 0;
+  const bool verbose = std::find(words.begin(), words.end(), "--verbose") != words.end();
+  // Log lines go to stderr as they come (on any thread); the job's final failure is
+  // printed once at the end, so its llQuiet copy is left out.
+  TFFLogger &logger = TFFLogger::Instance();
+  logger.SetTriggerEventInMainThread(false);
+  logger.SetLogLevel(verbose ? llVerbose : llWarning);
+  const TLogLevel shown = verbose ? llVerbose : llWarning;
+  logger.SetOnLog([shown](const void *, std::uint32_t, TLogLevel level, const std::string &text) {
+    if (level == llQuiet || level > shown) return;
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+      line.pop_back();
+    if (!line.empty()) std::fprintf(stderr, "%s\n", line.c_str());
+  });
   try {
     // --threads applies to every input, so it is read first.
     for (size_t i = 0; i < words.size(); ++i) {
@@ -101,7 +119,8 @@ int CmdRun(int argc, char **argv) {
     engine.SetThreadCount(threads);
     for (size_t i = 0; i < words.size(); ++i) {
       const std::string &word = words[i];
-      if (word == "--join") {
+      if (word == "--verbose") {
+      } else if (word == "--join") {
         join = true;
       } else if (word == "--threads") {
         ++i;
@@ -156,8 +175,8 @@ int CmdRun(int argc, char **argv) {
   const bool tty = isatty(fileno(stderr)) != 0;
   bool progressShown = false;
   // Runs on the job's thread; only this thread writes to stderr while the job runs.
-  engine.SetOnProgress([&](TCustomFFmpeg &, int inputIndex, int frame, int fps, float quality, float bitRate,
-                           std::int64_t size, std::int64_t timeUs, std::int64_t totalUs) {
+  engine.SetOnProgress([&](TCustomFFmpeg &job, int inputIndex, int frame, int fps, float quality,
+                           float bitRate, std::int64_t size, std::int64_t timeUs, std::int64_t totalUs) {
     std::string line;
     if (frame >= 0) line += "frame=" + std::to_string(frame) + " fps=" + std::to_string(fps) + " ";
     if (quality >= 0) {
@@ -171,7 +190,9 @@ int CmdRun(int argc, char **argv) {
     line += rest;
     if (totalUs > 0) {
       const int percent = int(std::min<std::int64_t>(100, timeUs * 100 / totalUs));
-      line += " " + std::to_string(inputIndex < 0 ? 100 : percent) + "%";
+      // The final report of a job that ran to its end is 100% whatever time it reached.
+      const bool complete = inputIndex < 0 && !job.StopRequested();
+      line += " " + std::to_string(complete ? 100 : percent) + "%";
     }
     if (tty)
       std::fprintf(stderr, "\r%s\033[K", line.c_str());

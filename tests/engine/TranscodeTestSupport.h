@@ -25,6 +25,8 @@ struct StreamSummary {
   double FirstSeconds = 0, LastSeconds = 0; // pts of the first and last frame
   double Rms = 0;                           // audio level, full scale = 1
   std::vector<int> PatternFrames;           // frame number read from each picture (-1: unreadable)
+  std::vector<uint8_t> FirstLuma;           // the first picture's luma plane, Width bytes a row
+  int Luma(int x, int y) const { return FirstLuma.at(size_t(y) * size_t(Width) + size_t(x)); }
 };
 
 struct FileSummary {
@@ -113,6 +115,10 @@ inline FileSummary ReadOutput(const std::string &path) {
       if (s.Type == AVMEDIA_TYPE_VIDEO) {
         s.Width = f->width;
         s.Height = f->height;
+        if (s.FirstLuma.empty())
+          for (int y = 0; y < f->height; ++y)
+            s.FirstLuma.insert(s.FirstLuma.end(), f->data[0] + y * f->linesize[0],
+                               f->data[0] + y * f->linesize[0] + f->width);
         s.PatternFrames.push_back(
             fixtures::ReadFrameNumberFromLuma(f->data[0], f->linesize[0], f->width, f->height));
       } else {

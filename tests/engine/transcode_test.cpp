@@ -323,3 +323,135 @@ TEST_F(TranscodeTest, TruncatedInputsEndCleanly) {
 }
 
 } // namespace
+
+namespace {
+
+// Start and duration (seconds) of every packet of the first subtitle stream.
+std::vector<std::pair<double, double>> SubtitleTimes(const std::string &path) {
+  std::vector<std::pair<double, double>> times;
+  AVFormatContext *raw = nullptr;
+  if (ff::avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return times;
+  InputFormatContextPtr ic(raw);
+  ff::avformat_find_stream_info(ic.get(), nullptr);
+  const int index = ff::av_find_best_stream(ic.get(), AVMEDIA_TYPE_SUBTITLE, -1, -1, nullptr, 0);
+  if (index < 0) return times;
+  const double tb = av_q2d(ic->streams[index]->time_base);
+  PacketPtr packet = MakePacket();
+  while (ff::av_read_frame(ic.get(), packet.get()) >= 0) {
+    if (packet->stream_index == index)
+      times.emplace_back(double(packet->pts) * tb, double(packet->duration) * tb);
+    ff::av_packet_unref(packet.get());
+  }
+  return times;
+}
+
+TEST_F(TranscodeTest, SubtitlesAreReEncodedAndCopiedWithTheirTimes) {
+  for (const char *codec : {"srt", "copy"}) {
+    SCOPED_TRACE(codec);
+    engine_.Reset();
+    terminations_ = 0;
+    const std::string out = Out(std::string("subs_") + codec + ".mkv");
+    ASSERT_TRUE(
+        Configure({{"i", "vp8_vorbis_subs.mkv"}, {"vcodec", "mpeg4"}, {"an", "1"}, {"scodec", codec}}, out));
+    ASSERT_TRUE(RunJob());
+    const auto times = SubtitleTimes(out);
+    const auto &cues = fixtures::kSubtitleCues;
+    ASSERT_EQ(times.size(), cues.size());
+    for (size_t k = 0; k < cues.size(); ++k) {
+      EXPECT_NEAR(times[k].first, double(cues[k].startMs) / 1000, 0.01) << k;
+      EXPECT_NEAR(times[k].second, double(cues[k].endMs - cues[k].startMs) / 1000, 0.01) << k;
+    }
+    engine_.FreeAll();
+  }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(TranscodeTest, CropBandsCutThePictureBeforeScaling) {
+  // The colour bars fill the lower half: red, green, blue, white, black, each a fifth of
+  // the width. Cutting 72 of 176 columns on the left starts the picture in the blue bar.
+  for (const char *size : {"", "160x120"}) {
+    SCOPED_TRACE(size);
+    engine_.Reset();
+    terminations_ = 0;
+    const std::string out = Out(std::string("crop") + size + ".avi");
+    Options options = {{"i", "h264_aac.mp4"}, {"an", "1"},        {"vcodec", "mpeg4"},
+                       {"qscale", "2"},       {"cropleft", "72"}, {"croptop", "36"}};
+    if (*size) options.emplace_back("s", size);
+    ASSERT_TRUE(Configure(options, out));
+    ASSERT_TRUE(RunJob());
+    const FileSummary file = ReadOutput(out);
+    ASSERT_EQ(file.Streams.size(), 1u);
+    const StreamSummary &v = file.Streams[0];
+    EXPECT_EQ(v.Width, *size ? 160 : 104);
+    EXPECT_EQ(v.Height, *size ? 120 : 108);
+    EXPECT_EQ(v.Frames, 50);
+    // Limited-range luma: blue 41, red 81, green 145. Left column, middle of the bars.
+    EXPECT_NEAR(v.Luma(2, v.Height * 2 / 3), 41, 12);
+    // The top band (frame number cells) is gone: the first row is the grey move band.
+    EXPECT_NEAR(v.Luma(v.Width - 3, 1), 64 * 219 / 255 + 16, 12);
+    engine_.FreeAll();
+  }
+}
+
+} // namespace
+
+namespace {
+
+// Packets of each stream of a written file, with the first packet's time (seconds).
+struct PacketCount {
+  int Packets = 0;
+  int KeyPackets = 0;
+  double FirstDts = -1;
+  bool FirstIsKey = false;
+};
+std::vector<PacketCount> CountPackets(const std::string &path) {
+  std::vector<PacketCount> counts;
+  AVFormatContext *raw = nullptr;
+  if (ff::avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return counts;
+  InputFormatContextPtr ic(raw);
+  ff::avformat_find_stream_info(ic.get(), nullptr);
+  counts.resize(ic->nb_streams);
+  PacketPtr packet = MakePacket();
+  while (ff::av_read_frame(ic.get(), packet.get()) >= 0) {
+    PacketCount &c = counts.at(size_t(packet->stream_index));
+    if (c.Packets++ == 0) {
+      c.FirstIsKey = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+      if (packet->dts != AV_NOPTS_VALUE)
+        c.FirstDts = double(packet->dts) * av_q2d(ic->streams[packet->stream_index]->time_base);
+    }
+    c.KeyPackets += (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    ff::av_packet_unref(packet.get());
+  }
+  return counts;
+}
+
+TEST_F(TranscodeTest, StreamCopyStartsAtAKeyPacketUnlessToldOtherwise) {
+  // The input has key pictures at 0 s and 1 s; the output starts 0.5 s in.
+  for (const bool copyNonKey : {false, true}) {
+    SCOPED_TRACE(copyNonKey ? "copyinkf" : "key packets only");
+    engine_.Reset();
+    terminations_ = 0;
+    const std::string out = Out(copyNonKey ? "inkf.mkv" : "key.mkv");
+    ASSERT_TRUE(Configure(
+        {{"i", "video_only.mp4"}, {"vcodec", "copy"}, {"ss", "0.5"}, {"copyinkf", copyNonKey ? "1" : "0"}},
+        out));
+    ASSERT_TRUE(RunJob());
+    const auto counts = CountPackets(out);
+    ASSERT_EQ(counts.size(), 1u);
+    if (copyNonKey) {
+      EXPECT_NEAR(counts[0].Packets, 37, 1); // from 0.52 s to 1.96 s
+      EXPECT_FALSE(counts[0].FirstIsKey);
+      EXPECT_NEAR(counts[0].FirstDts, 0.0, 0.05); // shifted by the start time
+    } else {
+      EXPECT_EQ(counts[0].Packets, 25); // from the key picture at 1 s
+      EXPECT_TRUE(counts[0].FirstIsKey);
+      EXPECT_NEAR(counts[0].FirstDts, 0.5, 0.05);
+    }
+    engine_.FreeAll();
+  }
+}
+
+} // namespace
