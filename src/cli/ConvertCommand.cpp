@@ -195,11 +195,11 @@ int CmdConvert(int argc, char **argv) {
     edits.CropRight = m[3];
   }
   if (!marks.empty()) EnsureGuiApplication();
-  for (const auto &[picture, spec] : marks) {
+  for (const auto &[picture, argument] : marks) {
     TWmRec mark;
-    if (!ParseWatermark(spec, picture, mark))
+    if (!ParseWatermark(argument, picture, mark))
       return Fail(std::string(picture ? "--watermark-image FILE" : "--watermark-text TEXT") +
-                  "@X,Y[,OPACITY,START,END]: cannot read " + spec);
+                  "@X,Y[,OPACITY,START,END]: cannot read " + argument);
     if (!picture) MeasureText(mark.Text, mark.Font, mark.TextWidth, mark.TextHeight);
     edits.Watermarks.push_back(mark);
   }
