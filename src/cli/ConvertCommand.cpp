@@ -60,7 +60,7 @@ bool ParseTime(const std::string &text, std::int64_t &us) {
   return !text.empty() && ff::av_parse_time(&us, text.c_str(), 1) >= 0 && us >= 0;
 }
 
-// "SPEC@X,Y[,OPACITY,START,END]" into a watermark.
+// "TEXT@X,Y[,OPACITY,START,END]" (or FILE@...) into a watermark.
 bool ParseWatermark(const std::string &arg, bool picture, TWmRec &mark) {
   const auto at = arg.rfind('@');
   if (at == std::string::npos || at == 0) return false;
