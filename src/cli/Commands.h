@@ -7,6 +7,9 @@ namespace tovi::cli {
 int CmdInfo(int argc, char **argv);
 // run [OPTION]... -i INPUT ... OUTPUT: one engine job from a raw option list.
 int CmdRun(int argc, char **argv);
+// profiles: the profile catalogue with codes. convert FILE... [OPTION]...: see ConvertCommand.cpp.
+int CmdProfiles(int argc, char **argv);
+int CmdConvert(int argc, char **argv);
 
 // play FILE [--paused] [--volume N] [--mute]: plays the file in a window of its own.
 int CmdPlay(int argc, char **argv);

@@ -15,6 +15,8 @@ int Usage() {
   std::fprintf(stderr, "usage: tovi-convert version\n       tovi-convert info FILE...\n"
                        "       tovi-convert run [OPTION]... -i INPUT [[OPTION]... -i INPUT]... [OPTION]... OUTPUT\n"
                        "       tovi-convert play FILE [--paused] [--volume N] [--mute]\n");
+  std::fprintf(stderr, "       tovi-convert profiles\n       tovi-convert convert FILE... [OPTION]... "
+                       "(--help for the options)\n");
   return 2;
 }
 
@@ -55,5 +57,7 @@ int main(int argc, char **argv) {
   if (std::strcmp(argv[1], "info") == 0) return cli::CmdInfo(argc - 2, argv + 2);
   if (std::strcmp(argv[1], "run") == 0) return cli::CmdRun(argc - 2, argv + 2);
   if (std::strcmp(argv[1], "play") == 0) return cli::CmdPlay(argc - 2, argv + 2);
+  if (std::strcmp(argv[1], "profiles") == 0) return cli::CmdProfiles(argc - 2, argv + 2);
+  if (std::strcmp(argv[1], "convert") == 0) return cli::CmdConvert(argc - 2, argv + 2);
   return Usage();
 }

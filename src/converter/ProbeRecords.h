@@ -25,15 +25,15 @@ struct TFileStreamInfo {
 
 struct TAudioStreamInfo {
   std::string Language;
-  std::string CodecName;               // CodecDescription of the decoder side
-  std::int64_t StreamStartTime = -1;   // stream time-base units; AV_NOPTS_VALUE when none
-  std::int64_t StartTime = -1;         // microseconds; -1 when none
-  std::int64_t StreamDuration = -1;    // stream time-base units; AV_NOPTS_VALUE when none
-  std::int64_t Duration = -1;          // microseconds; -1 when none
-  std::int32_t BitRate = -1;           // bit/s
+  std::string CodecName;             // CodecDescription of the decoder side
+  std::int64_t StreamStartTime = -1; // stream time-base units; AV_NOPTS_VALUE when none
+  std::int64_t StartTime = -1;       // microseconds; -1 when none
+  std::int64_t StreamDuration = -1;  // stream time-base units; AV_NOPTS_VALUE when none
+  std::int64_t Duration = -1;        // microseconds; -1 when none
+  std::int32_t BitRate = -1;         // bit/s
   std::int32_t Channels = -1;
-  std::int32_t SampleRate = -1;        // Hz
-  std::int32_t SampleFormat = -1;      // AVSampleFormat
+  std::int32_t SampleRate = -1;   // Hz
+  std::int32_t SampleFormat = -1; // AVSampleFormat
 };
 
 struct TVideoStreamInfo {
@@ -44,11 +44,11 @@ struct TVideoStreamInfo {
   std::int64_t StreamDuration = -1;
   std::int64_t Duration = -1;
   std::int32_t BitRate = -1;
-  std::int32_t Height = -1;            // pixels
-  std::int32_t Width = -1;             // pixels
-  float AspectRatio = -1.0f;           // display aspect ratio (width / height as shown)
-  std::int32_t PixelFormat = -1;       // AVPixelFormat
-  std::int32_t FrameRateNum = -1;      // the stream's real base frame rate
+  std::int32_t Height = -1;       // pixels
+  std::int32_t Width = -1;        // pixels
+  float AspectRatio = -1.0f;      // display aspect ratio (width / height as shown)
+  std::int32_t PixelFormat = -1;  // AVPixelFormat
+  std::int32_t FrameRateNum = -1; // the stream's real base frame rate
   std::int32_t FrameRateDen = -1;
 };
 

@@ -18,9 +18,30 @@ void ChoosePixelFormat(AVCodecContext *stream, const AVCodec *encoder) {
   if (encoder->id == AV_CODEC_ID_MJPEG && stream->strict_std_compliance <= FF_COMPLIANCE_UNOFFICIAL &&
       (stream->pix_fmt == AV_PIX_FMT_YUV420P || stream->pix_fmt == AV_PIX_FMT_YUV422P))
     return;
+  // Otherwise MJPEG takes only its full-range formats, although it lists the others too:
+  // keeping a limited-range source format would make the encoder refuse to open.
+  const bool fullRangeOnly = encoder->id == AV_CODEC_ID_MJPEG;
   for (const AVPixelFormat *p = formats; *p != AV_PIX_FMT_NONE; ++p)
-    if (*p == stream->pix_fmt) return;
+    if (*p == stream->pix_fmt && !(fullRangeOnly && (*p == AV_PIX_FMT_YUV420P || *p == AV_PIX_FMT_YUV422P ||
+                                                     *p == AV_PIX_FMT_YUV444P)))
+      return;
   stream->pix_fmt = formats[0];
+}
+
+void ChooseDvPixelFormat(AVCodecContext *stream, const AVCodec *encoder) {
+  // DV has one chroma layout per size and rate (NTSC DV25 is 4:1:1, PAL 4:2:0, DV50
+  // 4:2:2): a source format without a DV profile at this size takes the encoder's first
+  // format that has one, instead of failing to open.
+  if (!encoder || encoder->id != AV_CODEC_ID_DVVIDEO || !encoder->pix_fmts) return;
+  const auto fits = [&](AVPixelFormat f) {
+    return ff::av_dv_codec_profile2(stream->width, stream->height, f, stream->framerate) != nullptr;
+  };
+  if (fits(stream->pix_fmt)) return;
+  for (const AVPixelFormat *p = encoder->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
+    if (fits(*p)) {
+      stream->pix_fmt = *p;
+      return;
+    }
 }
 
 void ChooseSampleFormat(AVCodecContext *stream, const AVCodec *encoder) {
@@ -44,8 +65,8 @@ void ChooseSampleRate(AVCodecContext *stream, const AVCodec *encoder, const void
     }
   }
   if (best != requested)
-    TFFLogger::Instance().LogFmt(logSender, llWarning, "Requested sampling rate unsupported using closest supported (%d)",
-                                 best);
+    TFFLogger::Instance().LogFmt(logSender, llWarning,
+                                 "Requested sampling rate unsupported using closest supported (%d)", best);
   stream->sample_rate = best;
 }
 
@@ -71,7 +92,8 @@ std::vector<RcOverride> ParseRcOverride(const std::string &text) {
   size_t start = 0;
   while (true) {
     const size_t slash = text.find('/', start);
-    const std::string group = text.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    const std::string group =
+        text.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
     // Exactly three comma-separated integers; anything else would make a partial
     // entry out of garbage.
     int values[3];
@@ -79,7 +101,8 @@ std::vector<RcOverride> ParseRcOverride(const std::string &text) {
     for (int i = 0; i < 3; ++i) {
       const size_t comma = i < 2 ? group.find(',', from) : std::string::npos;
       if (i < 2 && comma == std::string::npos) throw FFmpegException("error parsing rc_override");
-      const std::string field = group.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+      const std::string field =
+          group.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
       if (!ParseInt(field, values[i])) throw FFmpegException("error parsing rc_override");
       from = comma + 1;
     }

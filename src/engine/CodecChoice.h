@@ -15,6 +15,8 @@ namespace tovi {
 // first listed one; except that MJPEG keeps planar YUV 4:2:0 / 4:2:2 at a strictness of
 // "unofficial" or looser. A null encoder changes nothing.
 void ChoosePixelFormat(AVCodecContext *stream, const AVCodec *encoder);
+// For DV: a pixel format that has a DV profile at the stream's size and rate.
+void ChooseDvPixelFormat(AVCodecContext *stream, const AVCodec *encoder);
 // When `encoder` lists sample formats and the context's format is not among them, the
 // first listed one.
 void ChooseSampleFormat(AVCodecContext *stream, const AVCodec *encoder);

@@ -114,6 +114,7 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile &file, int slot) {
     enc->height = pending_.FrameHeight;
     enc->pix_fmt = static_cast<AVPixelFormat>(pending_.FramePixelFormat);
     ChoosePixelFormat(enc, out.Codec);
+    ChooseDvPixelFormat(enc, out.Codec);
     if (pending_.IntraOnly) enc->gop_size = 0;
     if (pending_.VideoQScale != 0 || pending_.SameQuality) {
       enc->flags |= AV_CODEC_FLAG_QSCALE;

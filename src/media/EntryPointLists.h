@@ -18,6 +18,7 @@
   X(avcodec_get_name)                                                                    \
   X(avcodec_get_type)                                                                    \
   X(avcodec_descriptor_get)                                                              \
+  X(av_dv_codec_profile2)                                                                \
   X(avcodec_descriptor_get_by_name)                                                      \
   X(avcodec_profile_name)                                                                \
   X(av_get_profile_name)                                                                 \

@@ -24,7 +24,8 @@ bool QtMainThreadDispatcher::IsMainThread() const {
 // semaphores.
 void QtMainThreadDispatcher::RunAndWait(const std::function<void()> &call) {
   auto job = std::make_shared<TMainThreadCall>(call);
-  QMetaObject::invokeMethod(QCoreApplication::instance(), [job] { job->Run(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [job] { job->Run(); }, Qt::QueuedConnection);
   job->Wait();
 }
 

@@ -69,6 +69,8 @@ inline std::vector<std::string> Lines(const std::string &text) {
 inline bool StartsWith(const std::string &text, const std::string &prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
-inline bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+inline bool Has(const std::string &text, const std::string &part) {
+  return text.find(part) != std::string::npos;
+}
 
 } // namespace tovi::test

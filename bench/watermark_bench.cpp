@@ -1,0 +1,155 @@
+// What the custom hook costs a conversion: a 720p clip converted with the hook doing
+// brightness/contrast/saturation, exposure, one text and one picture watermark, against
+// the same conversion without the hook, in the same run. Also the renderer alone on a
+// 720p bitmap, per frame.
+//
+// usage: watermark_bench [SOURCE]   (default: $TOVI_FIXTURE_DIR/h264_aac.mp4)
+// The source is first turned into a 720p MPEG-4 clip; both timed conversions read it
+// and write MPEG-4 at its own size, so the encoder's share stays small.
+#include <QtGui/QImage>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "BenchUtil.h"
+#include "appcore/ConversionQueue.h"
+#include "appcore/IniFile.h"
+#include "appcore/PictureEffects.h"
+#include "appcore/ProfileCatalog.h"
+#include "appcore/ProfileChoices.h"
+#include "appcore/WatermarkRenderer.h"
+#include "converter/Converter.h"
+#include "media/Bitmap.h"
+
+using namespace tovi;
+
+namespace {
+
+constexpr int kProfile = 2302; // "MPEG-4 Video (*.mp4)"
+
+// Converts `rows` and returns the number of video frames of the last report.
+int Convert(TFFConverter &converter, const TGlobalObject &global, std::vector<TFileRow> &rows,
+            const std::string &outDir) {
+  TConversionQueue queue(converter, global);
+  int frames = 0;
+  bool finished = false;
+  std::string error;
+  converter.SetOnCustomHook([&](TCustomConverter &, PHookInfo info) { queue.HandleCustomHook(*info, rows); });
+  converter.SetOnProgress(
+      [&](TCustomConverter &, PProgressInfo info) { frames = std::max(frames, info->FrameNumber); });
+  converter.SetOnTerminate([&](TCustomConverter &, const TTerminateInfo &info) {
+    if (info.TaskIndex >= 0) {
+      finished = info.Finished;
+      error = info.ExceptionMsg;
+    }
+  });
+  TStartOptions options;
+  options.ProfileCode = kProfile;
+  options.OutDir = outDir;
+  if (!queue.StartConversion(rows, options) || !queue.RowErrors().empty()) {
+    std::fprintf(stderr, "cannot start: %s\n",
+                 queue.RowErrors().empty() ? "" : queue.RowErrors()[0].second.c_str());
+    std::exit(1);
+  }
+  converter.SetPreview(false);
+  converter.StartTask(0);
+  converter.ClearTasks();
+  if (!finished) {
+    std::fprintf(stderr, "conversion failed: %s\n", error.c_str());
+    std::exit(1);
+  }
+  return frames;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  const char *fixtures = std::getenv("TOVI_FIXTURE_DIR");
+  const std::string source =
+      argc > 1 ? argv[1] : std::string(fixtures ? fixtures : "tests/media") + "/h264_aac.mp4";
+  const auto work = std::filesystem::temp_directory_path() / ("tovi-wm-bench-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(work / "config");
+  ::setenv("TOVI_CONFIG_DIR", (work / "config").c_str(), 1);
+  EnsureGuiApplication();
+
+  TFFConverter converter;
+  if (!converter.LoadLibraries("")) {
+    std::fprintf(stderr, "%s\n", converter.LastErrorText().c_str());
+    return 1;
+  }
+  converter.SetThreadCount(1); // one core for the job: the hook's share is not hidden by threads
+  const TGlobalObject global;
+  TIniFile settings(global.SettingsFile());
+  EnsureUserProfileSection(settings, TIniFile(global.ProfileFile()), kProfile);
+  const std::string s = ProfileSection(kProfile);
+  settings.WriteString(s, "paraVideoEncoder", "mpeg4");
+  settings.WriteString(s, "paraAudioEncoder", "libfaac");
+  settings.WriteString(s, "paraVideoBitRate", "4000");
+  settings.WriteString(s, "paraZoom", "full");
+
+  // The 720p source.
+  settings.WriteString(s, "paraVideoSize", "1280x720");
+  std::vector<TFileRow> make{{source, true, {}, {}}};
+  Convert(converter, global, make, (work / "src").string());
+  const std::string clip = make[0].Record.DestinationFile;
+  settings.WriteString(s, "paraVideoSize", "as source");
+
+  const std::string picture = (work / "logo.bmp").string();
+  QImage logo(200, 80, QImage::Format_RGB888);
+  logo.fill(QColor(250, 200, 40));
+  logo.save(QString::fromStdString(picture));
+  TlvFilesRecord hooked;
+  hooked.Brightness = 300;
+  hooked.Contrast = 20;
+  hooked.Saturation = 200;
+  hooked.Exposure = 40;
+  TWmRec text;
+  text.Text = "Tovi Video Converter";
+  text.TextLeft = 40;
+  text.TextTop = 600;
+  text.TextOpacity = 180;
+  text.End = 100000;
+  MeasureText(text.Text, text.Font, text.TextWidth, text.TextHeight);
+  TWmRec pic;
+  pic.Kind = TWmRec::wkPicture;
+  pic.PictureFile = picture;
+  pic.PictureLeft = 1040;
+  pic.PictureTop = 20;
+  pic.PictureOpacity = 128;
+  pic.End = 100000;
+  hooked.Watermarks = {text, pic};
+
+  constexpr int Rounds = 5;
+  int frames = 0;
+  const double plainUs = bench::MedianMicros(Rounds, [&] {
+    std::vector<TFileRow> rows{{clip, true, {}, {}}};
+    frames = Convert(converter, global, rows, (work / "out").string());
+  });
+  const double hookUs = bench::MedianMicros(Rounds, [&] {
+    std::vector<TFileRow> rows{{clip, true, hooked, {}}};
+    Convert(converter, global, rows, (work / "out").string());
+  });
+
+  // The renderer alone on a 720p frame.
+  TBitmap frame(1280, 720);
+  for (int y = 0; y < 720; ++y)
+    for (int i = 0; i < 1280 * 3; ++i)
+      frame.ScanLine(y)[i] = static_cast<std::uint8_t>(i + y);
+  TWatermarkRenderer renderer;
+  const double effectsUs = bench::MedianMicros(50, [&] {
+    ApplyPictureEffects(frame, hooked.Brightness, hooked.Contrast, hooked.Saturation, hooked.Exposure);
+  });
+  const double renderUs = bench::MedianMicros(50, [&] { renderer.Render(frame, hooked, 0); });
+
+  std::printf("720p clip, %d frames, MPEG-4 at its own size, 1 encoder thread\n", frames);
+  std::printf("  without hook            %9.1f ms\n", plainUs / 1000);
+  std::printf("  hook (effects+text+pic) %9.1f ms\n", hookUs / 1000);
+  std::printf("  ratio hook/plain        %9.2f\n", hookUs / plainUs);
+  if (frames > 0) std::printf("  added per frame         %9.2f ms\n", (hookUs - plainUs) / frames / 1000);
+  std::printf("renderer alone per 720p frame: effects %.2f ms, effects + text + picture %.2f ms\n",
+              effectsUs / 1000, renderUs / 1000);
+  std::printf("peak RSS %ld KiB\n", bench::PeakRssKiB());
+  std::filesystem::remove_all(work);
+  return 0;
+}

@@ -1,0 +1,102 @@
+// Starting a conversion from the file list, and what the converter's events mean for
+// the list: the task records of every checked row, the task-to-row map, the picture
+// adjustments and watermarks stamped in the custom hook, progress percentages and the
+// completion actions after the last task.
+//
+// The window-free half of the main window's conversion handling: the GUI and the
+// command line both drive it. It does not own the rows; they must stay in place (and
+// their records unchanged) from StartConversion until the all-ended notice, since the
+// custom hook reads them on the worker thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "appcore/FileRecord.h"
+#include "appcore/GlobalObject.h"
+#include "appcore/OutputNaming.h"
+#include "appcore/ParameterBuilder.h"
+#include "appcore/WatermarkRenderer.h"
+#include "converter/Converter.h"
+
+namespace tovi {
+
+// One row of the file list.
+struct TFileRow {
+  std::string Caption; // the source's full path
+  bool Checked = true;
+  TlvFilesRecord Record;
+  std::string Progress; // the Progress column: "" or percent + "%"
+};
+
+// The completion actions chosen in the progress window; the application implements
+// them with the desktop's services (file browser, logind), tests with fakes.
+class ICompletionActions {
+public:
+  virtual ~ICompletionActions() = default;
+  virtual void OpenOutputFolder(const std::string &folder) = 0;
+  virtual void ShutDown() = 0;
+};
+
+// Choices of one start beyond the settings file (the command line's flags).
+struct TStartOptions {
+  std::optional<int> ProfileCode;    // default: the settings' FormatCode
+  std::optional<std::string> OutDir; // default: the settings' OutPutDir (MakeOutputName)
+  std::optional<std::string> Zoom;   // default: the profile's paraZoom from the settings file
+  TDefaultSizeQuestion AskDefaultSize;
+  TWarningSink Warn; // warnings to show ("Warning" boxes)
+};
+
+class TConversionQueue {
+public:
+  TConversionQueue(TCustomConverter &converter, const TGlobalObject &global);
+
+  // Builds one task per checked row (steps in the order the main window takes them).
+  // False, with the message given to options.Warn, when no row is checked; a row whose
+  // file cannot be probed or whose task the converter refuses is skipped with a
+  // message in RowErrors. The caller then starts the converter (one task at a time).
+  // Throws TConversionError for a broken profile file value.
+  bool StartConversion(std::vector<TFileRow> &rows, const TStartOptions &options);
+
+  // Task index -> row index, for the tasks of the last start.
+  const std::vector<int> &TaskRows() const { return taskRows_; }
+  // Rows skipped by the last start, with the reason.
+  const std::vector<std::pair<int, std::string>> &RowErrors() const { return rowErrors_; }
+
+  // A progress report: the task's row gets percent + "%" (nothing while the total is
+  // unknown or 0). Returns the percentage.
+  std::optional<int> HandleProgress(const TProgressInfo &info, std::vector<TFileRow> &rows) const;
+  static std::optional<int> ProgressPercent(const TProgressInfo &info);
+
+  // The custom hook (worker thread, canvas already locked by the engine): the row's
+  // adjustments and watermarks. A picture that cannot be read stops the hook for the
+  // task (logged by the converter) rather than throwing once per frame.
+  void HandleCustomHook(THookInfo &info, const std::vector<TFileRow> &rows);
+
+  // A termination notice: for a finished task, the row's Progress becomes "100%"; after
+  // the last task of the start has finished, the chosen completion actions run (open
+  // folder first, then shut down). Returns the row index the notice concerned (-1 for
+  // the all-ended notice).
+  int HandleTerminate(const TTerminateInfo &info, std::vector<TFileRow> &rows, bool openFolder, bool shutDown,
+                      ICompletionActions *actions);
+
+  // The output folder the completion action opens.
+  std::string OutputFolder() const;
+
+private:
+  TCustomConverter &converter_;
+  const TGlobalObject &global_;
+  std::vector<int> taskRows_;
+  std::vector<std::pair<int, std::string>> rowErrors_;
+  std::optional<std::string> outDir_;
+  TWatermarkRenderer renderer_;
+};
+
+// Priority setting of the settings file (0 idle, 1 normal, 2 lower, 3 lowest) as a
+// thread priority; nullopt for other values (left unchanged).
+std::optional<TThreadPriority> PriorityFromSetting(int value);
+
+} // namespace tovi

@@ -1,0 +1,65 @@
+// Stamps a file's picture adjustments and watermarks into converted frames.
+//
+// Runs in the converter's custom hook on the job's worker thread, with the frame's
+// canvas locked by the caller. Text is drawn with QPainter on a QImage that wraps our
+// BGR24 memory; that needs a QGuiApplication (fonts), which EnsureGuiApplication()
+// provides for programs without windows.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "appcore/FileRecord.h"
+
+class QImage;
+
+namespace tovi {
+
+class TBitmap;
+
+// Creates the process's QGuiApplication on the offscreen platform when the process has
+// no Qt application object yet. Call on the main thread before the first text is
+// rendered; a no-op when one exists (the GUI program's own).
+void EnsureGuiApplication();
+
+// A picture watermark whose file cannot be read.
+class TWatermarkError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+class TWatermarkRenderer {
+public:
+  TWatermarkRenderer();
+  ~TWatermarkRenderer();
+  TWatermarkRenderer(const TWatermarkRenderer &) = delete;
+  TWatermarkRenderer &operator=(const TWatermarkRenderer &) = delete;
+
+  // One converted frame at `ptsUs`: the record's adjustments, then every watermark
+  // whose time range covers the frame, in list order (later ones on top). Throws
+  // TWatermarkError for a picture file that cannot be loaded.
+  void Render(TBitmap &frame, const TlvFilesRecord &record, std::int64_t ptsUs);
+
+  // Draws one text watermark (its box at TextLeft/TextTop, TextWidth x TextHeight).
+  static void StampText(TBitmap &frame, const TWmRec &mark);
+  // Blends one picture at its own size.
+  static void StampPicture(TBitmap &frame, const TBitmap &picture, const TWmRec &mark);
+
+  // The picture of `fileName` as a 24-bit bitmap; cached per file for the renderer's
+  // lifetime (one conversion run), so that a picture is read once, not per frame.
+  const TBitmap &Picture(const std::string &fileName);
+
+private:
+  std::mutex cacheLock_; // protects pictures_ (tasks may run side by side)
+  std::map<std::string, std::unique_ptr<TBitmap>> pictures_;
+};
+
+// The measured size of `text` in `font` (the box the watermark editor gives a new text
+// item), in pixels.
+void MeasureText(const std::string &text, const TWmFont &font, int &width, int &height);
+
+} // namespace tovi

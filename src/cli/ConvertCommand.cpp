@@ -1,0 +1,282 @@
+// tovi-convert convert: the GUI's conversion start from the command line. The files
+// become file-list rows, the options fill their records, and the same queue, parameter
+// builder and converter component as the main window's do the work; the settings file
+// is the GUI's own (the chosen profile, the user's per-profile settings, the output
+// folder). Flags that only concern this run (--profile, --out, --zoom) are not written
+// back.
+#include <climits>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "appcore/ConversionQueue.h"
+#include "appcore/GlobalObject.h"
+#include "appcore/IniFile.h"
+#include "appcore/ProfileCatalog.h"
+#include "appcore/WatermarkRenderer.h"
+#include "cli/Commands.h"
+#include "converter/Converter.h"
+#include "media/EntryPoints.h"
+#include "media/FileUtils.h"
+
+namespace tovi::cli {
+namespace {
+
+constexpr const char *kUsage =
+    "usage: tovi-convert convert FILE... [OPTION]...\n"
+    "  --profile NAME|CODE   output profile (see tovi-convert profiles); default: the GUI's choice\n"
+    "  --out DIR             output folder; default: the GUI's output folder\n"
+    "  --trim START[-END]    convert from START to END (seconds or [HH:]MM:SS[.frac])\n"
+    "  --crop T,B,L,R        crop margins in source pixels (made even)\n"
+    "  --zoom full|lbox|pan  how the picture fits the profile's frame size\n"
+    "  --brightness N        0..512, 255 unchanged      --contrast N    -100..100, 0 unchanged\n"
+    "  --saturation N        0..512, 255 unchanged      --exposure N    -255..512, 0 unchanged\n"
+    "  --watermark-text TEXT@X,Y[,OPACITY,START,END]\n"
+    "  --watermark-image FILE@X,Y[,OPACITY,START,END]\n"
+    "                        stamp a text or a picture at X,Y (source pixels) with OPACITY 0..255\n"
+    "                        (default 125) from second START to second END (default: whole file)\n"
+    "  --jobs N              files converted at the same time (default 1)\n"
+    "  --yes-320x240         answer Yes when the profile's frame size is invalid (use 320x240)\n"
+    "Exit status: 0 all files converted, 1 a file failed, 2 bad usage.\n";
+
+int Fail(const std::string &message) {
+  std::fprintf(stderr, "tovi-convert: %s\n", message.c_str());
+  return 2;
+}
+
+bool ParseInt(const std::string &text, int lo, int hi, int &out) {
+  std::int64_t v = 0;
+  if (!IsIntegerText(text, &v) || v < lo || v > hi) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+// Seconds ("12.5") or a clock time ("1:02:03.5") to microseconds.
+bool ParseTime(const std::string &text, std::int64_t &us) {
+  return !text.empty() && ff::av_parse_time(&us, text.c_str(), 1) >= 0 && us >= 0;
+}
+
+// "TEXT@X,Y[,OPACITY,START,END]" (or FILE@...) into a watermark.
+bool ParseWatermark(const std::string &arg, bool picture, TWmRec &mark) {
+  const auto at = arg.rfind('@');
+  if (at == std::string::npos || at == 0) return false;
+  std::vector<std::string> parts;
+  std::string rest = arg.substr(at + 1);
+  for (;;) {
+    const auto comma = rest.find(',');
+    parts.push_back(rest.substr(0, comma));
+    if (comma == std::string::npos) break;
+    rest.erase(0, comma + 1);
+  }
+  if (parts.size() != 2 && parts.size() != 3 && parts.size() != 5) return false;
+  int x = 0, y = 0, opacity = 125, start = 0, end = INT_MAX;
+  if (!ParseInt(parts[0], -100000, 100000, x) || !ParseInt(parts[1], -100000, 100000, y)) return false;
+  if (parts.size() >= 3 && !ParseInt(parts[2], 0, 255, opacity)) return false;
+  if (parts.size() == 5 && (!ParseInt(parts[3], 0, INT_MAX, start) || !ParseInt(parts[4], 0, INT_MAX, end)))
+    return false;
+  mark.Start = start;
+  mark.End = end;
+  if (picture) {
+    mark.Kind = TWmRec::wkPicture;
+    mark.PictureFile = FullPathName(arg.substr(0, at));
+    mark.PictureLeft = x;
+    mark.PictureTop = y;
+    mark.PictureOpacity = opacity;
+  } else {
+    mark.Kind = TWmRec::wkText;
+    mark.Text = arg.substr(0, at);
+    mark.TextLeft = x;
+    mark.TextTop = y;
+    mark.TextOpacity = opacity;
+  }
+  return true;
+}
+
+struct TRun {
+  std::mutex lock;                     // protects rows, the counters and the terminal output
+  std::condition_variable endedSignal; // signalled by every notice
+  bool allEnded = false;
+  int ended = 0; // task notices handled
+  int failed = 0;
+  std::vector<TFileRow> rows;
+};
+
+} // namespace
+
+int CmdConvert(int argc, char **argv) {
+  std::vector<std::string> files;
+  TStartOptions options;
+  TlvFilesRecord edits;
+  std::string trim, crop;
+  std::vector<std::pair<bool, std::string>> marks;
+  int jobs = 1;
+  bool yes320 = false;
+  for (int i = 0; i < argc; ++i) {
+    const std::string a = argv[i];
+    const auto value = [&](std::string &out) {
+      if (i + 1 >= argc) return false;
+      out = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--help" || a == "-h") {
+      std::printf("%s", kUsage);
+      return 0;
+    } else if (a == "--yes-320x240") {
+      yes320 = true;
+    } else if (a.rfind("--", 0) != 0) {
+      files.push_back(a);
+    } else if (!value(v)) {
+      return Fail(a + " needs a value\n" + kUsage);
+    } else if (a == "--profile") {
+      const auto code = LookupProfile(v);
+      if (!code) return Fail("no single profile matches \"" + v + "\" (see tovi-convert profiles)");
+      options.ProfileCode = *code;
+    } else if (a == "--out") {
+      options.OutDir = FullPathName(v);
+    } else if (a == "--trim") {
+      trim = v;
+    } else if (a == "--crop") {
+      crop = v;
+    } else if (a == "--zoom") {
+      if (v != "full" && v != "lbox" && v != "pan") return Fail("--zoom takes full, lbox or pan");
+      options.Zoom = v;
+    } else if (a == "--brightness" || a == "--saturation") {
+      if (!ParseInt(v, 0, 512, a == "--brightness" ? edits.Brightness : edits.Saturation))
+        return Fail(a + " takes 0..512");
+    } else if (a == "--contrast") {
+      if (!ParseInt(v, -100, 100, edits.Contrast)) return Fail("--contrast takes -100..100");
+    } else if (a == "--exposure") {
+      if (!ParseInt(v, -255, 512, edits.Exposure)) return Fail("--exposure takes -255..512");
+    } else if (a == "--watermark-text" || a == "--watermark-image") {
+      marks.emplace_back(a == "--watermark-image", v);
+    } else if (a == "--jobs") {
+      if (!ParseInt(v, 1, 64, jobs)) return Fail("--jobs takes 1..64");
+    } else {
+      return Fail("unknown option " + a + "\n" + kUsage);
+    }
+  }
+  if (files.empty()) return Fail(std::string("no input file\n") + kUsage);
+
+  TFFConverter converter;
+  try {
+    if (!converter.LoadLibraries("")) return Fail(converter.LastErrorText());
+  } catch (const std::exception &e) {
+    return Fail(e.what());
+  }
+  if (!trim.empty()) {
+    const auto dash = trim.find('-', 1);
+    std::int64_t start = 0, end = 0;
+    if (!ParseTime(trim.substr(0, dash), start)) return Fail("--trim START[-END]: bad start " + trim);
+    edits.TrimStart = start;
+    if (dash != std::string::npos) {
+      if (!ParseTime(trim.substr(dash + 1), end) || end <= start)
+        return Fail("--trim: END must follow START");
+      edits.TrimLength = end - start;
+    }
+  }
+  if (!crop.empty()) {
+    int m[4];
+    std::string rest = crop;
+    for (int k = 0; k < 4; ++k) {
+      const auto comma = rest.find(',');
+      if ((k < 3) == (comma == std::string::npos) || !ParseInt(rest.substr(0, comma), 0, 100000, m[k]))
+        return Fail("--crop takes T,B,L,R (four margins in pixels)");
+      rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+      m[k] -= m[k] % 2; // the crop dialog keeps margins even too
+    }
+    edits.CropTop = m[0];
+    edits.CropBottom = m[1];
+    edits.CropLeft = m[2];
+    edits.CropRight = m[3];
+  }
+  if (!marks.empty()) EnsureGuiApplication();
+  for (const auto &[picture, argument] : marks) {
+    TWmRec mark;
+    if (!ParseWatermark(argument, picture, mark))
+      return Fail(std::string(picture ? "--watermark-image FILE" : "--watermark-text TEXT") +
+                  "@X,Y[,OPACITY,START,END]: cannot read " + argument);
+    if (!picture) MeasureText(mark.Text, mark.Font, mark.TextWidth, mark.TextHeight);
+    edits.Watermarks.push_back(mark);
+  }
+
+  const TGlobalObject global;
+  TRun run;
+  for (const auto &f : files) {
+    TFileRow row;
+    row.Caption = FullPathName(f);
+    row.Record = edits;
+    row.Record.SourceFile = row.Caption;
+    run.rows.push_back(std::move(row));
+  }
+  options.AskDefaultSize = [&](const std::string &question) {
+    std::fprintf(stderr, "tovi-convert: %s %s\n", question.c_str(),
+                 yes320 ? "Yes (--yes-320x240)" : "No: keeping the source size (--yes-320x240 answers Yes)");
+    return yes320;
+  };
+  options.Warn = [](const std::string &title, const std::string &message) {
+    std::fprintf(stderr, "tovi-convert: %s: %s\n", title.c_str(), message.c_str());
+  };
+
+  TConversionQueue queue(converter, global);
+  converter.SetThreadCount(jobs > 1 ? 1 : 0);
+  converter.SetPreviewBitmap(false);
+  try {
+    if (!queue.StartConversion(run.rows, options)) return 1;
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "tovi-convert: %s\n", e.what());
+    return 1;
+  }
+  for (const auto &[row, why] : queue.RowErrors())
+    std::fprintf(stderr, "tovi-convert: %s: %s\n", run.rows[static_cast<std::size_t>(row)].Caption.c_str(),
+                 why.c_str());
+  const int skipped = static_cast<int>(queue.RowErrors().size());
+  const int tasks = converter.TaskCount();
+  if (tasks == 0) return 1;
+  converter.SetPreview(false); // no preview window on a terminal
+
+  converter.SetOnCustomHook(
+      [&](TCustomConverter &, PHookInfo info) { queue.HandleCustomHook(*info, run.rows); });
+  converter.SetOnProgress([&](TCustomConverter &, PProgressInfo info) {
+    std::lock_guard lock(run.lock);
+    const auto percent = queue.HandleProgress(*info, run.rows);
+    if (percent && info->FileIndex >= 0)
+      std::fprintf(stderr, "[%d/%d] %3d%%\r", info->TaskIndex + 1, tasks, *percent);
+  });
+  converter.SetOnTerminate([&](TCustomConverter &, const TTerminateInfo &info) {
+    std::lock_guard lock(run.lock);
+    if (info.TaskIndex < 0) {
+      run.allEnded = true;
+      run.endedSignal.notify_all();
+      return;
+    }
+    const int row = queue.HandleTerminate(info, run.rows, false, false, nullptr);
+    const auto &r = run.rows[static_cast<std::size_t>(row)];
+    if (info.Finished) {
+      std::fprintf(stderr, "[%d/%d] %s -> %s\n", info.TaskIndex + 1, tasks, r.Caption.c_str(),
+                   r.Record.DestinationFile.c_str());
+    } else {
+      ++run.failed;
+      std::fprintf(stderr, "[%d/%d] %s failed: %s\n", info.TaskIndex + 1, tasks, r.Caption.c_str(),
+                   info.Exception ? info.ExceptionMsg.c_str() : "stopped");
+    }
+    ++run.ended;
+    run.endedSignal.notify_all();
+  });
+  converter.StartTask(jobs);
+  {
+    std::unique_lock lock(run.lock);
+    // Notices arrive on threads of their own and in any order: the all-ended notice may
+    // come before a task's. Leaving before every handler is done would free the rows
+    // under it.
+    run.endedSignal.wait(lock, [&] { return run.allEnded && run.ended == tasks; });
+  }
+  converter.ClearTasks();
+  return run.failed + skipped == 0 ? 0 : 1;
+}
+
+} // namespace tovi::cli

@@ -1,0 +1,140 @@
+// Converts the short generated clip with every one of the 115 profiles at the
+// profile's default settings and checks each output by decoding it again.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+#include "ConversionTestSupport.h"
+#include "DecodedMedia.h"
+#include "appcore/IniFile.h"
+#include "appcore/ParameterBuilder.h"
+#include "appcore/ProfileCatalog.h"
+#include "appcore/ProfileChoices.h"
+#include "engine/CodecNames.h"
+
+using namespace tovi;
+using namespace tovi::test;
+
+namespace {
+
+// The demuxer that reads back each extension's files.
+const std::map<std::string, std::string> kDemuxers{{"mp4", "mov,mp4,m4a,3gp,3g2,mj2"},
+                                                   {"m4a", "mov,mp4,m4a,3gp,3g2,mj2"},
+                                                   {"mov", "mov,mp4,m4a,3gp,3g2,mj2"},
+                                                   {"3gp", "mov,mp4,m4a,3gp,3g2,mj2"},
+                                                   {"3g2", "mov,mp4,m4a,3gp,3g2,mj2"},
+                                                   {"avi", "avi"},
+                                                   {"wmv", "asf"},
+                                                   {"wma", "asf"},
+                                                   {"flv", "flv"},
+                                                   {"swf", "swf"},
+                                                   {"mpg", "mpeg"},
+                                                   {"ts", "mpegts"},
+                                                   {"mkv", "matroska,webm"},
+                                                   {"dv", "dv"},
+                                                   {"mp3", "mp3"},
+                                                   {"aac", "aac"},
+                                                   {"wav", "wav"},
+                                                   {"ogg", "ogg"},
+                                                   {"ac3", "ac3"}};
+
+// The decoder name of the codec an encoder name produces.
+std::string DecoderOf(const std::string &encoderName) {
+  const AVCodec *enc = FindEncoderByName(StableEncoderName(encoderName));
+  if (!enc) return "?" + encoderName;
+  const AVCodec *dec = ff::avcodec_find_decoder(enc->id);
+  return dec ? dec->name : "?";
+}
+
+class EveryProfile : public ::testing::TestWithParam<int> {
+protected:
+  static void SetUpTestSuite() {
+    config_ = new ConfigFolder;
+    converter_ = new TFFConverter;
+    ASSERT_TRUE(converter_->LoadLibraries("")) << converter_->LastErrorText();
+  }
+  static void TearDownTestSuite() {
+    delete converter_;
+    delete config_;
+  }
+  static ConfigFolder *config_;
+  static TFFConverter *converter_;
+};
+ConfigFolder *EveryProfile::config_ = nullptr;
+TFFConverter *EveryProfile::converter_ = nullptr;
+
+} // namespace
+
+TEST_P(EveryProfile, ConvertsTheShortClipAsTheProfileSays) {
+  const int code = GetParam();
+  SCOPED_TRACE(std::string(ProfileName(code)));
+  const TGlobalObject global;
+  TConversionQueue queue(*converter_, global);
+  std::vector<TFileRow> rows{RowFor(FixturePath("short_clip.mp4"))};
+  TStartOptions options;
+  options.ProfileCode = code;
+  options.OutDir = (config_->Path() / "out").string();
+  options.AskDefaultSize = [](const std::string &) {
+    ADD_FAILURE() << "every shipped frame size is valid";
+    return false;
+  };
+  const ConversionRun run = RunConversion(*converter_, queue, rows, options);
+  ASSERT_TRUE(queue.RowErrors().empty()) << queue.RowErrors().front().second;
+  ASSERT_EQ(run.notices.size(), 1u);
+  ASSERT_TRUE(run.notices[0].Finished) << run.notices[0].ExceptionMsg;
+  EXPECT_TRUE(run.allEnded);
+  EXPECT_EQ(rows[0].Progress, "100%");
+  converter_->ClearTasks();
+
+  // What the user's seeded section asks for.
+  const TIniFile settings(global.SettingsFile()), profile(global.ProfileFile());
+  const std::string s = ProfileSection(code);
+  const std::string ext = profile.ReadString(s, "FileExt", "mp4");
+  const std::string output = rows[0].Record.DestinationFile;
+  EXPECT_EQ(output.substr(output.size() - ext.size() - 1), "." + ext);
+
+  const DecodedMedia m = DecodeFile(output);
+  ASSERT_TRUE(m.opened) << output;
+  EXPECT_EQ(m.demuxer, kDemuxers.at(ext));
+  EXPECT_EQ(m.decodeErrors, 0);
+
+  EXPECT_EQ(m.audioCodec, DecoderOf(settings.ReadString(s, "paraAudioEncoder", "")));
+  const std::string rate = settings.ReadString(s, "paraSampleRate", "");
+  EXPECT_EQ(m.sampleRate, rate == "as source" ? 44100 : std::stoi(rate));
+  const std::string channels = settings.ReadString(s, "paraChannel", "");
+  EXPECT_EQ(m.channels, channels == "as source" ? 2 : std::stoi(channels));
+
+  const std::string video = settings.ReadString(s, "paraVideoEncoder", "");
+  if (video.empty()) {
+    EXPECT_TRUE(m.videoCodec.empty()) << "audio-only profile";
+    EXPECT_NEAR(m.audioSamples / static_cast<double>(m.sampleRate), 1.0, 0.1);
+    return;
+  }
+  ASSERT_FALSE(m.videoCodec.empty());
+  const std::string size = settings.ReadString(s, "paraVideoSize", "");
+  int w = 176, h = 144;
+  if (size != "as source") {
+    w = std::stoi(size.substr(0, size.find('x')));
+    h = std::stoi(size.substr(size.find('x') + 1));
+    if (video == "h263") SnapH263Size(size, w, h);
+  }
+  EXPECT_EQ(m.width, w);
+  EXPECT_EQ(m.height, h);
+  // Container words ("flv") leave the container's own encoder.
+  if (video != "flv") {
+    EXPECT_EQ(m.videoCodec, DecoderOf(video));
+  }
+  ASSERT_GT(m.frameSeconds, 0);
+  // Within one picture of the source's second; when the frame rate changes in a
+  // constant-rate container, the engine's sync rule lets the output run up to 1.1
+  // pictures ahead before it drops one, so one more picture may stand at the end.
+  const std::string fps = settings.ReadString(s, "paraFrameRate", "");
+  const bool rateChanged = fps != "as source" && fps != "25";
+  const double slack =
+      rateChanged && !(m.demuxer.rfind("mov", 0) == 0 || m.demuxer.rfind("matroska", 0) == 0) ? 2.1 : 1.0;
+  EXPECT_NEAR(m.videoEnd - m.videoStart, 1.0, slack * m.frameSeconds + 1e-3) << m.videoFrames << " pictures";
+}
+
+INSTANTIATE_TEST_SUITE_P(Shipped, EveryProfile, ::testing::ValuesIn(AllProfileCodes()),
+                         [](const ::testing::TestParamInfo<int> &p) { return std::to_string(p.param); });

@@ -1,0 +1,264 @@
+// The converter component running real conversions of generated media: the order and
+// threads of its notices in the calling-thread and threaded modes, Stop mid-run, an
+// error in one task, and handlers in the main thread that call back into the component.
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "ConverterTestSupport.h"
+#include "media/Bitmap.h"
+
+using namespace tovi;
+using namespace tovi::test;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ConverterRunTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    LoadConverterLibraries();
+    converter_.SetTriggerEventInMainThread(false);
+    converter_.SetProgressInterval(100);
+    recorder_.Attach(converter_);
+  }
+
+  // A task converting the 2-second clip to MPEG-4 and MP2 in Matroska.
+  int AddTask(const std::string &output, bool hook = false) {
+    const int index = converter_.AddTask(FixturePath("h264_aac.mp4"));
+    EXPECT_GE(index, 0) << converter_.LastErrorText();
+    TOutputOptions out;
+    InitOutputOptions(out);
+    out.VideoCodec = "mpeg4";
+    out.AudioCodec = "mp2";
+    out.CustomHook = hook;
+    EXPECT_TRUE(converter_.SetOutputFile(index, dir_.file(output), &out)) << converter_.LastErrorText();
+    return index;
+  }
+
+  // The duration of a finished output in microseconds (-1 when it cannot be read).
+  static std::int64_t OutputDuration(const std::string &file) {
+    TAVProbe probe;
+    TFileStreamInfo info;
+    if (!probe.LoadFile(file) || !probe.GetFileStreamInfo(info)) return -1;
+    return info.Duration;
+  }
+
+  // Waits until `count` notices have arrived (the all-ended one may overtake the last
+  // task's notice: notices of threaded runs travel on threads of their own).
+  bool WaitNotices(size_t count) {
+    for (int i = 0; i < 3000 && recorder_.Notices().size() < count; ++i)
+      std::this_thread::sleep_for(10ms);
+    return recorder_.Notices().size() >= count;
+  }
+
+  TempDir dir_;
+  TFFConverter converter_;
+  NoticeRecorder recorder_;
+};
+
+TEST_F(ConverterRunTest, CallingThreadRunsTasksInOrderBeforeReturning) {
+  for (const char *name : {"a.mkv", "b.mkv", "c.mkv"})
+    AddTask(name);
+  std::mutex mutex;
+  std::vector<std::pair<int, int>> finalReports; // (task, file index) of final reports
+  std::set<std::thread::id> progressThreads;
+  converter_.SetOnProgress([&](TCustomConverter &, PProgressInfo info) {
+    std::lock_guard lock(mutex);
+    progressThreads.insert(std::this_thread::get_id());
+    if (info->FileIndex == -1) {
+      finalReports.emplace_back(info->TaskIndex, info->FileIndex);
+      EXPECT_GT(info->CurrentSize, 0);
+      EXPECT_GT(info->FrameNumber, 0);
+      EXPECT_NEAR(double(info->CurrentDuration), 2e6, 2e5);
+    }
+  });
+
+  converter_.StartTask(0);
+
+  // Everything was delivered before StartTask returned, on this thread, in task order.
+  const auto notices = recorder_.Notices();
+  ASSERT_EQ(notices.size(), 4u);
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(notices[size_t(i)].Info.TaskIndex, i < 3 ? i : -1);
+    EXPECT_TRUE(notices[size_t(i)].Info.Finished);
+    EXPECT_FALSE(notices[size_t(i)].Info.Exception) << notices[size_t(i)].Info.ExceptionMsg;
+    EXPECT_EQ(notices[size_t(i)].Thread, std::this_thread::get_id());
+  }
+  EXPECT_EQ(finalReports, (std::vector<std::pair<int, int>>{{0, -1}, {1, -1}, {2, -1}}));
+  EXPECT_EQ(progressThreads, std::set<std::thread::id>{std::this_thread::get_id()});
+  for (const char *name : {"a.mkv", "b.mkv", "c.mkv"})
+    EXPECT_NEAR(double(OutputDuration(dir_.file(name))), 2e6, 2e5);
+  converter_.ClearTasks();
+}
+
+TEST_F(ConverterRunTest, TwoWorkersRunThreeTasksAndTheThirdWaitsForAFreeOne) {
+  for (const char *name : {"a.mkv", "b.mkv", "c.mkv"})
+    AddTask(name, true);
+  std::mutex mutex;
+  std::map<int, size_t> noticesAtStart; // task -> notices counted when its first frame came
+  std::set<std::thread::id> hookThreads;
+  converter_.SetOnCustomHook([&](TCustomConverter &, PHookInfo info) {
+    {
+      std::lock_guard lock(mutex);
+      hookThreads.insert(std::this_thread::get_id());
+      if (!noticesAtStart.count(info->TaskIndex))
+        noticesAtStart[info->TaskIndex] = recorder_.Notices().size();
+    }
+    EXPECT_TRUE(info->Update);
+    EXPECT_FALSE(info->StopHook);
+    if (info->Bitmap->TryLock()) { // the canvas must be locked while the handler draws
+      ADD_FAILURE() << "canvas not locked";
+      info->Bitmap->Unlock();
+    }
+    std::this_thread::sleep_for(3ms); // keeps the two first tasks running side by side
+  });
+
+  converter_.StartTask(2);
+  EXPECT_TRUE(converter_.Working()); // threaded: returns at once
+  ASSERT_TRUE(recorder_.WaitAllEnded());
+  ASSERT_TRUE(WaitNotices(4));
+  std::this_thread::sleep_for(50ms); // a second all-ended notice would show up here
+  const auto notices = recorder_.Notices();
+  ASSERT_EQ(notices.size(), 4u);
+  EXPECT_EQ(recorder_.AllEndedCount(), 1);
+  std::set<int> tasks;
+  for (const TNotice &n : notices) {
+    tasks.insert(n.Info.TaskIndex);
+    EXPECT_TRUE(n.Info.Finished) << n.Info.TaskIndex << " " << n.Info.ExceptionMsg;
+    EXPECT_NE(n.Thread, std::this_thread::get_id());
+  }
+  EXPECT_EQ(tasks, (std::set<int>{-1, 0, 1, 2}));
+
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(noticesAtStart[0], 0u);
+  EXPECT_EQ(noticesAtStart[1], 0u); // started together with task 0
+  EXPECT_GE(noticesAtStart[2], 1u); // only once one of them had ended
+  EXPECT_FALSE(hookThreads.count(std::this_thread::get_id()));
+  EXPECT_GE(hookThreads.size(), 2u);
+  converter_.ClearTasks();
+  for (const char *name : {"a.mkv", "b.mkv", "c.mkv"})
+    EXPECT_NEAR(double(OutputDuration(dir_.file(name))), 2e6, 2e5);
+}
+
+TEST_F(ConverterRunTest, StopWithWaitEndsTheRunningTaskCleanlyAndTheOthersUnstarted) {
+  for (const char *name : {"a.mkv", "b.mkv", "c.mkv"})
+    AddTask(name, true);
+  std::atomic<int> frames{0};
+  converter_.SetOnCustomHook([&](TCustomConverter &, PHookInfo) {
+    ++frames;
+    std::this_thread::sleep_for(10ms);
+  });
+  converter_.StartTask(1);
+  while (frames < 5)
+    std::this_thread::sleep_for(1ms);
+  converter_.Stop(true);
+  // With wait, the running task has ended (and counted) when Stop returns.
+  ASSERT_TRUE(recorder_.WaitAllEnded(10s));
+  ASSERT_TRUE(WaitNotices(4));
+  std::map<int, TTerminateInfo> byTask;
+  for (const TNotice &n : recorder_.Notices())
+    byTask[n.Info.TaskIndex] = n.Info;
+  ASSERT_EQ(byTask.size(), 4u);
+  EXPECT_FALSE(byTask[0].Finished);
+  EXPECT_FALSE(byTask[0].Exception) << byTask[0].ExceptionMsg;
+  for (int task : {1, 2}) {
+    EXPECT_FALSE(byTask[task].Finished);
+    EXPECT_FALSE(byTask[task].Exception);
+  }
+  EXPECT_TRUE(byTask[-1].Finished);
+  EXPECT_EQ(recorder_.AllEndedCount(), 1);
+  converter_.ClearTasks();
+
+  // The stopped output is complete up to where it stopped; the tasks that never ran
+  // leave no file behind.
+  const std::int64_t stopped = OutputDuration(dir_.file("a.mkv"));
+  EXPECT_GT(stopped, 0);
+  EXPECT_LT(stopped, 1900000);
+  EXPECT_FALSE(fs::exists(dir_.file("b.mkv")));
+  EXPECT_FALSE(fs::exists(dir_.file("c.mkv")));
+}
+
+TEST_F(ConverterRunTest, AnErrorInOneTaskDoesNotStopTheOthers) {
+  AddTask("a.mkv");
+  const int bad = converter_.AddTask(FixturePath("h264_aac.mp4"));
+  TOutputOptions out;
+  out.VideoCodec = "copy";
+  out.CustomHook = true; // a hook needs decoded pictures: the set-up refuses the copy
+  ASSERT_TRUE(converter_.SetOutputFile(bad, dir_.file("bad.mkv"), &out)) << converter_.LastErrorText();
+  AddTask("c.mkv");
+  converter_.StartTask(1);
+  ASSERT_TRUE(recorder_.WaitAllEnded());
+  ASSERT_TRUE(WaitNotices(4));
+  std::map<int, TTerminateInfo> byTask;
+  for (const TNotice &n : recorder_.Notices())
+    byTask[n.Info.TaskIndex] = n.Info;
+  EXPECT_TRUE(byTask[0].Finished);
+  EXPECT_TRUE(byTask[1].Exception);
+  EXPECT_FALSE(byTask[1].ExceptionMsg.empty());
+  EXPECT_TRUE(byTask[2].Finished);
+  EXPECT_FALSE(byTask[2].Exception);
+  converter_.ClearTasks();
+  EXPECT_FALSE(fs::exists(dir_.file("bad.mkv"))); // a failed job leaves no half file
+}
+
+TEST_F(ConverterRunTest, MainThreadHandlersMayCallBackIntoTheComponent) {
+  auto dispatcher = std::make_shared<TQueuedDispatcher>();
+  SetMainThreadDispatcher(dispatcher);
+  converter_.SetTriggerEventInMainThread(true);
+  for (const char *name : {"a.mkv", "b.mkv"})
+    AddTask(name, true);
+  converter_.SetOnCustomHook([&](TCustomConverter &, PHookInfo) { std::this_thread::sleep_for(5ms); });
+
+  std::atomic<int> calls{0};
+  std::atomic<bool> offMainThread{false};
+  std::string refusal;
+  converter_.SetOnProgress([&](TCustomConverter &sender, PProgressInfo) {
+    if (!IsMainThread()) offMainThread = true;
+    EXPECT_EQ(sender.TaskCount(), 2);
+    sender.SetPreviewBitmap(calls % 2 == 0); // the engine's preview lock may be held
+    sender.Pause();
+    sender.Resume();
+    if (++calls == 2) {
+      refusal = ConverterRefusal([&] { sender.AddTask(FixturePath("h264_aac.mp4")); });
+      sender.Stop(true); // the job waits for this handler: must not wait for the job
+    }
+  });
+  converter_.StartTask(2);
+  const bool ended = recorder_.PumpUntilAllEnded(*dispatcher, 60s);
+  EXPECT_TRUE(ended);
+  EXPECT_GE(calls, 2);
+  EXPECT_FALSE(offMainThread);
+  EXPECT_EQ(refusal, "Cannot AddTask while working.");
+  if (ended) converter_.ClearTasks();
+  SetMainThreadDispatcher(nullptr);
+}
+
+TEST_F(ConverterRunTest, AllEndedHandlerMayClearTheTasks) {
+  for (int threads : {0, 2}) {
+    SCOPED_TRACE(threads);
+    NoticeRecorder recorder;
+    std::atomic<bool> cleared{false};
+    converter_.SetOnTerminate([&](TCustomConverter &sender, const TTerminateInfo &info) {
+      if (info.TaskIndex == -1) {
+        sender.ClearTasks();
+        cleared = true;
+      }
+      recorder.Add(info);
+    });
+    AddTask("a.mkv");
+    AddTask("b.mkv");
+    converter_.StartTask(threads);
+    ASSERT_TRUE(recorder.WaitAllEnded());
+    for (int i = 0; i < 500 && !cleared; ++i)
+      std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(cleared);
+    EXPECT_FALSE(converter_.Working());
+    EXPECT_EQ(converter_.TaskCount(), 0);
+  }
+}
+
+} // namespace
