@@ -113,16 +113,7 @@ int TCustomConverter::AddTask(const std::string &fileName, TInputOptions *inputO
     task->SetThreadCount(engineThreadCount_);
     task->SetOnPreviewBitmap([this](TCustomFFmpeg &engine, const TBitmap &bitmap, int frame,
                                     std::int64_t pts) { DoPreviewBitmap(engine, bitmap, frame, pts); });
-    if (inputOptions) {
-      if (inputOptions->FileName.empty()) inputOptions->FileName = fileName;
-      task->StoreInputOptions(task->InputFileCount(), *inputOptions);
-      ApplyInputOptions(*task, *inputOptions);
-    }
-    if (!task->AddInputFile(fileName)) {
-      SetLastError(task->LastErrorText());
-      return -1;
-    }
-    task->InputProbe(task->InputFileCount() - 1);
+    if (!OpenTaskInput(*task, fileName, inputOptions)) return -1;
     task->SetOnProgress([this](TCustomFFmpeg &engine, int file, int frame, int fps, float quality,
                                float bitRate, std::int64_t size, std::int64_t time, std::int64_t total) {
       DoProgress(engine, file, frame, fps, quality, bitRate, size, time, total);
@@ -133,6 +124,40 @@ int TCustomConverter::AddTask(const std::string &fileName, TInputOptions *inputO
     return -1;
   }
   return tasks_.Add(std::move(task));
+}
+
+bool TCustomConverter::OpenTaskInput(TFFmpeg &task, const std::string &fileName,
+                                     TInputOptions *inputOptions) {
+  if (inputOptions) {
+    if (inputOptions->FileName.empty()) inputOptions->FileName = fileName;
+    task.StoreInputOptions(task.InputFileCount(), *inputOptions);
+    ApplyInputOptions(task, *inputOptions);
+  }
+  if (!task.AddInputFile(fileName)) {
+    SetLastError(task.LastErrorText());
+    return false;
+  }
+  task.InputProbe(task.InputFileCount() - 1);
+  return true;
+}
+
+bool TCustomConverter::AddInputFile(int taskIndex, const std::string &fileName, TInputOptions *inputOptions) {
+  CheckWorking("AddInputFile");
+  const auto task = tasks_.Item(taskIndex);
+  if (!task) {
+    SetLastError(StringFormat("Invalid task index: %d", taskIndex));
+    return false;
+  }
+  if (task->InputFileCount() >= MAX_FILES) {
+    SetLastError(StringFormat("max input files %d reached", MAX_FILES));
+    return false;
+  }
+  try {
+    return OpenTaskInput(*task, fileName, inputOptions);
+  } catch (const std::exception &error) {
+    SetLastError(error.what());
+    return false;
+  }
 }
 
 bool TCustomConverter::SetOutputFile(int taskIndex, const std::string &fileName,
