@@ -120,7 +120,7 @@ int main(int argc, char **argv) {
   std::vector<std::string> inputs;
   for (int i = 0; i < 3; ++i) {
     inputs.push_back((work / ("in" + std::to_string(i) + ".mp4")).string());
-    if (!AddConversion(converter, source, inputs.back(), "vcodec=libx264\ns=1280x720\nb=4000000\nacodec=aac"))
+    if (!AddConversion(converter, source, inputs.back(), "vcodec=libx264\ns=1280x720\nvb=4000000\nacodec=aac"))
       return 1;
   }
   if (!RunAll(converter, 1)) return 1;
@@ -131,7 +131,7 @@ int main(int argc, char **argv) {
     converter.SetThreadCount(engineThreads);
     for (int i = 0; i < 3; ++i)
       if (!AddConversion(converter, inputs[size_t(i)], (work / ("out" + std::to_string(i) + ".mkv")).string(),
-                         "vcodec=mpeg4\nb=3000000\nacodec=mp2"))
+                         "vcodec=mpeg4\nvb=3000000\nacodec=mp2"))
         std::exit(1);
     Measured m;
     const long before = RssKiB();

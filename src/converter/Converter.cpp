@@ -34,8 +34,9 @@ public:
 
 // A termination notice delivered on a short-lived thread of its own (threaded mode): it
 // carries its own copy of the record and the handler, so the component's record may be
-// refilled at once. The component counts running notices and waits for them before it
-// is destroyed.
+// refilled at once. Task notices may overlap and arrive in any order; the all-ended
+// notice waits until they have been handled. The component counts running notices and
+// waits for them before it is destroyed.
 class TCustomConverter::TDoTerminateThread {
 public:
   static void Start(TCustomConverter &owner, TTerminateEvent handler, TTerminateInfo info) {
@@ -44,6 +45,12 @@ public:
       ++owner.noticesRunning_;
     }
     std::thread([&owner, handler = std::move(handler), info = std::move(info)] {
+      if (info.TaskIndex == -1) {
+        // The all-ended notice comes last: it waits for the task notices still being
+        // delivered, so a handler that closes up on it has seen every task's notice.
+        std::unique_lock lock(owner.noticesMutex_);
+        owner.noticesDone_.wait(lock, [&] { return owner.noticesRunning_ == 1; });
+      }
       try {
         THandlerScope scope;
         handler(owner, info);
