@@ -18,6 +18,7 @@
 
 #include "cli/Commands.h"
 #include "converter/Converter.h"
+#include "media/FFmpegLogger.h"
 #include "media/StringFormat.h"
 #include "media/Texts.h"
 
@@ -57,6 +58,8 @@ void PrintRunUsage(std::FILE *out) {
                "  --threads N                decoder and encoder threads (0 = all cores; default 0)\n"
                "  --progress=json            one JSON object per line on stdout for every progress\n"
                "                             report and every termination notice\n"
+               "  --verbose                  also show the engine's and the libraries' notes\n"
+               "                             (errors and warnings are always shown)\n"
                "The last word is the output file; it is overwritten when it exists.\n"
                "Ctrl-C stops the conversion cleanly (the output is finished up to that point).\n"
                "Exit status: 0 when the conversion completed, 1 when it failed or did not finish,\n"
@@ -99,6 +102,7 @@ struct TRunArguments {
   bool Join = false;
   int Threads = 0;
   bool JsonProgress = false;
+  bool Verbose = false;
 };
 
 // Parses the words; returns 0 or the usage-error exit code (after a message).
@@ -124,6 +128,8 @@ int ParseRunArguments(std::vector<std::string> words, TRunArguments &args) {
       args.Join = true;
     } else if (word == "--progress=json") {
       args.JsonProgress = true;
+    } else if (word == "--verbose") {
+      args.Verbose = true;
     } else if (word == "--threads") {
       char *end = nullptr;
       const long value = i + 1 < words.size() ? std::strtol(words[i + 1].c_str(), &end, 10) : -1;
@@ -180,6 +186,20 @@ int CmdRun(int argc, char **argv) {
   }
   TRunArguments args;
   if (const int usage = ParseRunArguments(std::vector<std::string>(argv, argv + argc), args)) return usage;
+
+  // Log lines go to stderr as they come (on any thread); the task's final failure is
+  // printed once at the end, so its llQuiet copy is left out.
+  TFFLogger &logger = TFFLogger::Instance();
+  logger.SetTriggerEventInMainThread(false);
+  const TLogLevel shown = args.Verbose ? llVerbose : llWarning;
+  logger.SetLogLevel(shown);
+  logger.SetOnLog([shown](const void *, std::uint32_t, TLogLevel level, const std::string &text) {
+    if (level == llQuiet || level > shown) return;
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+      line.pop_back();
+    if (!line.empty()) std::fprintf(stderr, "%s\n", line.c_str());
+  });
 
   TFFConverter converter;
   // The "LibAV" folder beside the program is searched first, then the system's.

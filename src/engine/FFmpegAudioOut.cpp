@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "engine/FFmpeg.h"
 #include "media/EntryPoints.h"
@@ -41,19 +42,17 @@ bool TakesAnyFrameSize(const AVCodecContext *enc) {
          (enc->codec && (enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
 }
 
-// Plane pointers of `data` moved forward by `offset` samples.
+// Plane pointers of `data` moved forward by `offset` samples (one per channel for
+// planar formats, which may have more planes than AVFrame::data holds).
 void OffsetPlanes(const std::uint8_t *const *data, AVSampleFormat format, int channels, int offset,
-                  const std::uint8_t *out[AV_NUM_DATA_POINTERS + 1],
-                  std::vector<const std::uint8_t *> &extended) {
+                  std::vector<const std::uint8_t *> &planes) {
   const bool planar = ff::av_sample_fmt_is_planar(format);
   const int bytes = ff::av_get_bytes_per_sample(format);
-  const int planes = planar ? channels : 1;
+  const std::size_t count = planar ? static_cast<std::size_t>(channels) : 1;
   const std::size_t step = static_cast<std::size_t>(offset) * bytes * (planar ? 1 : channels);
-  extended.assign(static_cast<std::size_t>(planes), nullptr);
-  for (int p = 0; p < planes; ++p)
-    extended[static_cast<std::size_t>(p)] = data[p] + step;
-  for (int p = 0; p < std::min(planes, AV_NUM_DATA_POINTERS); ++p)
-    out[p] = extended[static_cast<std::size_t>(p)];
+  planes.assign(count, nullptr);
+  for (std::size_t p = 0; p < count; ++p)
+    planes[p] = data[p] + step;
 }
 
 } // namespace
@@ -265,9 +264,8 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRecord &ost, TInputStreamRecord &ist
   const auto inFormat = static_cast<AVSampleFormat>(samples->format);
   const int inChannels = samples->ch_layout.nb_channels > 0 ? samples->ch_layout.nb_channels
                                                             : ist.Decoder->ch_layout.nb_channels;
-  const std::uint8_t *in[AV_NUM_DATA_POINTERS + 1] = {};
   std::vector<const std::uint8_t *> planes;
-  OffsetPlanes(samples->extended_data, inFormat, inChannels, 0, in, planes);
+  OffsetPlanes(samples->extended_data, inFormat, inChannels, 0, planes);
   int size = samples->nb_samples; // input samples still to convert
   int silence = 0;                // input samples of silence to put before them
 
@@ -286,7 +284,7 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRecord &ost, TInputStreamRecord &ist
         if (inDelta < 0) {
           const int drop = static_cast<int>(std::min<std::int64_t>(-inDelta, size));
           size -= drop;
-          OffsetPlanes(samples->extended_data, inFormat, inChannels, drop, in, planes);
+          OffsetPlanes(samples->extended_data, inFormat, inChannels, drop, planes);
           if (job_.Verbose > 2) LogFmt(llVerbose, "discarding %d audio samples", static_cast<int>(-delta));
           if (size <= 0) return;
           ist.IsStart = false;
@@ -335,7 +333,7 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRecord &ost, TInputStreamRecord &ist
         throw FFmpegException("av_fifo_realloc2() failed");
     }
   }
-  ConvertAudioIntoFifo(ost, in, size);
+  ConvertAudioIntoFifo(ost, planes.data(), size);
 
   AVAudioFifo *fifo = ost.Fifo.get();
   if (TakesAnyFrameSize(enc)) {

@@ -42,6 +42,30 @@ void TCustomFFmpeg::PreProcessVideoFrame(TInputStreamRecord &ist, AVFrame *pictu
   }
 }
 
+namespace {
+
+// The bitmap back into `picture` (same size). The rows go into the holder's aligned
+// BGR24 buffer first, which ConvertToBitmap has just described for this size: the
+// scaler reads aligned rows several times faster than the bitmap's own memory.
+bool ConvertBackFromBitmap(TRGBHolder &holder, AVFrame *picture) {
+  const TBitmap &bitmap = *holder.Bitmap;
+  // A handler that resized the bitmap gets it scaled back to the picture's size.
+  if (!holder.Data[0] || bitmap.Width() != picture->width || bitmap.Height() != picture->height ||
+      holder.LineSize[0] < bitmap.Width() * 3)
+    return ConvertFromBitmap(holder, picture);
+  const std::size_t row = static_cast<std::size_t>(bitmap.Width()) * 3;
+  for (int y = 0; y < bitmap.Height(); ++y)
+    std::memcpy(holder.Data[0] + static_cast<std::ptrdiff_t>(y) * holder.LineSize[0], bitmap.ScanLine(y),
+                row);
+  SwsContext *back = holder.FromRGB.Get(bitmap.Width(), bitmap.Height(), AV_PIX_FMT_BGR24, picture->width,
+                                        picture->height, static_cast<AVPixelFormat>(picture->format));
+  if (!back) return false;
+  return ff::sws_scale(back, holder.Data, holder.LineSize, 0, bitmap.Height(), picture->data,
+                       picture->linesize) > 0;
+}
+
+} // namespace
+
 void TCustomFFmpeg::RunCustomHook(AVFrame *picture, const AVCodecContext *decoder, std::int64_t pts) {
   if (!onCustomHook_ || !picture) return;
   const AVPixelFormat format = picture->format >= 0 ? static_cast<AVPixelFormat>(picture->format)
@@ -68,11 +92,12 @@ void TCustomFFmpeg::RunCustomHook(AVFrame *picture, const AVCodecContext *decode
     }
     if (update) {
       if (format == AV_PIX_FMT_BGR24) {
-        const std::size_t row = static_cast<std::size_t>(std::min(bitmap.RowBytes(), picture->linesize[0]));
-        for (int y = 0; y < bitmap.Height(); ++y)
+        // Only what both hold: a handler may have resized the bitmap.
+        const std::size_t row = static_cast<std::size_t>(std::min(bitmap.Width(), picture->width)) * 3;
+        for (int y = 0; y < std::min(bitmap.Height(), picture->height); ++y)
           std::memcpy(picture->data[0] + static_cast<std::ptrdiff_t>(y) * picture->linesize[0],
                       bitmap.ScanLine(y), row);
-      } else if (!ConvertFromBitmap(customHookHolder_, picture)) {
+      } else if (!ConvertBackFromBitmap(customHookHolder_, picture)) {
         Log(llError, "Cannot initialize the fromRGB conversion context");
         stopHook = true;
       }

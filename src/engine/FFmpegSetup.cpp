@@ -62,8 +62,9 @@ void TCustomFFmpeg::TranscodeSetup() {
     } catch (const std::bad_alloc &) {
       throw FFmpegException::Fmt("Cannot allocate %d bytes output buffer", int(std::min<std::size_t>(bufferSize, INT32_MAX)));
     }
-    OpenEncoders(t);
+    // Decoders first: a subtitle encoder starts from its decoder's style header.
     OpenDecoders(t);
+    OpenEncoders(t);
     SetupInputTiming(t);
     CopyMetaDataMaps(t);
     CopyChapters();

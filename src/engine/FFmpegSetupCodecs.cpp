@@ -3,6 +3,7 @@
 // decoders under the codec lock.
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "engine/FFmpeg.h"
 #include "media/EntryPoints.h"
@@ -247,6 +248,19 @@ void TCustomFFmpeg::OpenEncoders(TTranscodeTables &t) {
                           .Message());
     if (joinMode_) ost.SavedCodecId = codec->id;
     enc->thread_count = job_.ThreadCount;
+    // Subtitle encoders want a time base (times are in us); text ones also the style
+    // header the decoder of their source made.
+    if (enc->codec_type == AVMEDIA_TYPE_SUBTITLE && (enc->time_base.num <= 0 || enc->time_base.den <= 0))
+      enc->time_base = AVRational{1, AV_TIME_BASE};
+    if (enc->codec_type == AVMEDIA_TYPE_SUBTITLE && !enc->subtitle_header) {
+      const AVCodecContext *dec = t.InputStreams[size_t(ost.SourceIndex)].Decoder;
+      if (dec && dec->subtitle_header && dec->subtitle_header_size > 0) {
+        enc->subtitle_header = static_cast<uint8_t *>(ff::av_mallocz(size_t(dec->subtitle_header_size) + 1));
+        if (!enc->subtitle_header) throw FFmpegException("av_mallocz fail");
+        std::memcpy(enc->subtitle_header, dec->subtitle_header, size_t(dec->subtitle_header_size));
+        enc->subtitle_header_size = dec->subtitle_header_size;
+      }
+    }
     DictionaryPtr options;
     ApplyPrivateOptions(*optionContexts_, codec, options.Out());
     int rc;

@@ -194,6 +194,9 @@ void TCustomFFmpeg::WriteVideoPacket(TOutputStreamRecord &ost, AVPacket *packet)
     if (ff::fwrite(enc->stats_out, 1, length, ost.PassLogFile.get()) != length)
       throw FFmpegException("Cannot write log file " + ost.PassLogFileName + " for pass-1 encoding");
   }
+  // One picture lasts one tick of the encoder's time base; muxers that cut the stream
+  // at its last packet's end (MP4 edit lists) need it.
+  if (packet->duration <= 0) packet->duration = 1;
   packet->time_base = enc->time_base;
   WriteFrame(ost, packet);
 }

@@ -216,6 +216,7 @@
   X(av_dict_set)                                                                         \
   X(av_dict_set_int)                                                                     \
   X(av_dict_copy)                                                                        \
+  X(av_dict_parse_string)                                                              \
   X(av_dict_count)                                                                       \
   X(av_dict_free)                                                                        \
   X(av_opt_find)                                                                         \
@@ -234,6 +235,7 @@
   X(av_opt_get_double)                                                                   \
   X(av_opt_child_class_iterate)                                                          \
   X(av_opt_free)                                                                         \
+  X(av_opt_copy)                                                                       \
   X(av_frame_alloc)                                                                      \
   X(av_frame_free)                                                                       \
   X(av_frame_ref)                                                                        \

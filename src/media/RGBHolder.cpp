@@ -1,6 +1,7 @@
 #include "media/RGBHolder.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace tovi {
@@ -9,6 +10,10 @@ namespace {
 // The holder's buffer rows are aligned like the libraries' own frames so that the scaler
 // can use its aligned paths; the bitmap's rows are only 4-aligned, so rows are copied.
 constexpr int kBufferAlign = 32;
+// The scaler's vector paths write whole blocks of pixels: for a width that is not a
+// multiple of the block (odd widths) the last row runs past the picture's end. The
+// buffer gets one spare aligned row for that.
+int ScalerSlack(int width) { return FFALIGN(width * 3, kBufferAlign) + 64; }
 
 } // namespace
 
@@ -47,8 +52,9 @@ bool ConvertToBitmap(TRGBHolder &holder, const std::uint8_t *const data[4], cons
   const bool convert = pixelFormat != AV_PIX_FMT_BGR24 || (width & 1) != 0 || (height & 1) != 0 ||
                        linesize[0] != bitmap.RowBytes();
   if (convert) {
-    const int needed = ff::av_image_get_buffer_size(AV_PIX_FMT_BGR24, width, height, kBufferAlign);
-    if (needed < 0) return false;
+    const int pictureBytes = ff::av_image_get_buffer_size(AV_PIX_FMT_BGR24, width, height, kBufferAlign);
+    if (pictureBytes < 0 || pictureBytes > INT_MAX - ScalerSlack(width)) return false;
+    const int needed = pictureBytes + ScalerSlack(width);
     if (needed > holder.BufferSize) {
       holder.Buffer.reset(static_cast<std::uint8_t *>(ff::av_malloc(static_cast<size_t>(needed))));
       holder.BufferSize = holder.Buffer ? needed : 0;

@@ -1,27 +1,26 @@
-// tovi-convert run, run as the user runs it: machine-readable progress, failures with
-// the task's message, Ctrl-C ending the conversion cleanly.
+// tovi-convert run, as the user runs it: a conversion, the flag options, the exit code
+// and leftovers of runs that fail before or while they start, machine-readable
+// progress and Ctrl-C.
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include <signal.h>
+#include <unistd.h>
 
 #include "converter/AVProbe.h"
 #include "support/TestMedia.h"
 
-using tovi::test::FixturePath;
-using tovi::test::TempDir;
-
 namespace {
 
-struct RunResult {
-  int exitCode = -1;
-  std::string out, err;
-};
+namespace fs = std::filesystem;
+using tovi::test::FixturePath;
+using tovi::test::TempDir;
 
 std::vector<std::string> Lines(const std::string &text) {
   std::vector<std::string> lines;
@@ -31,11 +30,16 @@ std::vector<std::string> Lines(const std::string &text) {
   return lines;
 }
 
-// Runs tovi-convert run with `args` (none may hold a quote).
-RunResult RunConvert(const std::vector<std::string> &args, const TempDir &dir) {
-  std::string command = TOVI_CONVERT_EXE " run";
-  for (const std::string &a : args)
-    command += " '" + a + "'";
+struct RunResult {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+RunResult RunTool(const std::vector<std::string> &words) {
+  tovi::test::TempDir dir;
+  std::string command = TOVI_CONVERT_EXE;
+  for (const std::string &w : words)
+    command += " '" + w + "'"; // the words hold no quote
   command += " 2>'" + dir.file("err") + "'";
   RunResult run;
   FILE *pipe = ::popen(command.c_str(), "r");
@@ -51,6 +55,48 @@ RunResult RunConvert(const std::vector<std::string> &args, const TempDir &dir) {
   return run;
 }
 
+TEST(CliRun, ConvertsWithFlagAndNameValueOptions) {
+  tovi::test::TempDir dir;
+  const std::string out = dir.file("out.avi");
+  // "-an" takes no value; "vcodec=mpeg4" and "-r 10" are name=value and -name value.
+  const RunResult run = RunTool({"run", "-i", tovi::test::FixturePath("h264_aac.mp4"), "-an", "vcodec=mpeg4",
+                                 "-r", "10", "--threads", "1", out});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.err.find("frame="), std::string::npos) << run.err; // progress, plain lines off a terminal
+  EXPECT_EQ(run.err.find('\r'), std::string::npos);
+  ASSERT_TRUE(fs::exists(out));
+  const RunResult info = RunTool({"info", out});
+  EXPECT_EQ(info.exitCode, 0);
+  EXPECT_NE(info.out.find("Video: mpeg4"), std::string::npos) << info.out;
+  EXPECT_EQ(info.out.find("Audio:"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("10 fps"), std::string::npos) << info.out;
+}
+
+TEST(CliRun, FailuresLeaveNoOutputAndExitNonZero) {
+  tovi::test::TempDir dir;
+  const std::string out = dir.file("out.mp4");
+  // Missing input: the message and exit 1, nothing created.
+  RunResult run = RunTool({"run", "-i", dir.file("missing.mp4"), out});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("missing.mp4"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(out));
+  // An encoder that refuses its settings when the job starts: the message, no file.
+  run = RunTool(
+      {"run", "-i", tovi::test::FixturePath("video_only.mp4"), "-vcodec", "libx264", "-s", "161x121", out});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("Error while opening encoder for output stream #0.0"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(out));
+  // An unknown encoder is refused while the options are read.
+  run = RunTool({"run", "-i", tovi::test::FixturePath("video_only.mp4"), "-vcodec", "nosuchcodec", out});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("Unknown encoder 'nosuchcodec'"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(out));
+  // Usage errors.
+  EXPECT_EQ(RunTool({"run"}).exitCode, 2);
+  EXPECT_EQ(RunTool({"run", out}).exitCode, 2); // no input
+  EXPECT_EQ(RunTool({"run", "-i", tovi::test::FixturePath("video_only.mp4"), "-vcodec"}).exitCode, 2);
+}
+
 std::int64_t Duration(const std::string &file) {
   tovi::test::LoadConverterLibraries();
   tovi::TAVProbe probe;
@@ -62,9 +108,8 @@ std::int64_t Duration(const std::string &file) {
 TEST(CliRun, JsonProgressLinesAndTheNotices) {
   TempDir dir;
   const std::string out = dir.file("out.mkv");
-  const RunResult run = RunConvert({"-i", FixturePath("h264_aac.mp4"), "-vcodec", "mpeg4", "-acodec", "mp2",
-                                    "--threads", "2", "--progress=json", out},
-                                   dir);
+  const RunResult run = RunTool({"run", "-i", FixturePath("h264_aac.mp4"), "-vcodec", "mpeg4", "-acodec",
+                                 "mp2", "--threads", "2", "--progress=json", out});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const auto lines = Lines(run.out);
   ASSERT_GE(lines.size(), 3u) << run.out;
@@ -88,7 +133,7 @@ TEST(CliRun, AFailedTaskExitsWithItsMessage) {
   // The MP3 muxer takes MP3 audio only: copying AAC into it fails at the header.
   const std::string out = dir.file("out.mp3");
   const RunResult run =
-      RunConvert({"-i", FixturePath("h264_aac.mp4"), "-acodec", "copy", "--progress=json", out}, dir);
+      RunTool({"run", "-i", FixturePath("h264_aac.mp4"), "-acodec", "copy", "--progress=json", out});
   EXPECT_EQ(run.exitCode, 1);
   const auto errors = Lines(run.err);
   ASSERT_FALSE(errors.empty());
@@ -100,9 +145,9 @@ TEST(CliRun, AFailedTaskExitsWithItsMessage) {
       << run.out;
   EXPECT_FALSE(std::ifstream(out).good()); // nothing half-written left behind
 
-  EXPECT_EQ(
-      RunConvert({"--threads", "x", "-i", FixturePath("h264_aac.mp4"), dir.file("a.mkv")}, dir).exitCode, 2);
-  EXPECT_EQ(RunConvert({"-vcodec", "mpeg4", dir.file("a.mkv")}, dir).exitCode, 2);
+  EXPECT_EQ(RunTool({"run", "--threads", "x", "-i", FixturePath("h264_aac.mp4"), dir.file("a.mkv")}).exitCode,
+            2);
+  EXPECT_EQ(RunTool({"run", "-vcodec", "mpeg4", dir.file("a.mkv")}).exitCode, 2);
 }
 
 TEST(CliRun, CtrlCStopsCleanlyWithExitCode130) {

@@ -43,6 +43,9 @@ public:
   static void PreProcessVideoFrame(TCustomFFmpeg &e, TInputStreamRecord &ist, AVFrame *picture) {
     e.PreProcessVideoFrame(ist, picture);
   }
+  static void RunCustomHook(TCustomFFmpeg &e, AVFrame *picture, std::int64_t pts = 0) {
+    e.RunCustomHook(picture, nullptr, pts);
+  }
   static void RunPreviews(TCustomFFmpeg &e, const AVFrame *picture, const AVCodecContext *encoder) {
     e.RunPreviews(picture, encoder);
   }

@@ -1,0 +1,399 @@
+// Whole jobs on generated media, each output decoded again: containers and codecs,
+// stream copy, targets, cutting by start and recording time, joining inputs, two-pass
+// encoding, the size limit, frame-rate conversion by dropping and duplicating, the
+// frame limit and damaged inputs.
+#include <filesystem>
+#include <fstream>
+
+#include "TranscodeTestSupport.h"
+#include "fixtures/Catalog.h"
+
+using namespace tovi;
+using namespace tovi::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Options = std::vector<std::pair<std::string, std::string>>;
+
+struct Report {
+  int Input, Frame, Fps;
+  float Quality, BitRate;
+  std::int64_t Size, TimeUs, TotalUs;
+};
+
+TEST_F(TranscodeTest, Mpeg4Mp3AviKeepsEveryFrameAndTheTone) {
+  const std::string out = Out("out.avi");
+  ASSERT_TRUE(
+      Configure({{"i", "h264_aac.mp4"}, {"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}, {"ab", "128k"}}, out));
+  ASSERT_TRUE(RunJob());
+  const FileSummary file = ReadOutput(out);
+  ASSERT_TRUE(file.Opened);
+  EXPECT_EQ(file.Format, "avi");
+  ASSERT_EQ(file.Streams.size(), 2u);
+  const StreamSummary *v = file.First(AVMEDIA_TYPE_VIDEO);
+  const StreamSummary *a = file.First(AVMEDIA_TYPE_AUDIO);
+  ASSERT_TRUE(v && a);
+  EXPECT_EQ(v->Codec, AV_CODEC_ID_MPEG4);
+  EXPECT_EQ(v->Width, 176);
+  EXPECT_EQ(v->Height, 144);
+  EXPECT_EQ(v->Frames, 50);
+  EXPECT_TRUE(Consecutive(v->PatternFrames, 0));
+  EXPECT_EQ(a->Codec, AV_CODEC_ID_MP3);
+  EXPECT_EQ(a->SampleRate, 44100);
+  EXPECT_EQ(a->Channels, 2);
+  EXPECT_NEAR(double(a->Samples), 88200.0, 2 * 1152.0 + 1105); // encoder delay and padding
+  EXPECT_GT(a->Rms, 0.1);
+  EXPECT_EQ(engine_.DuplicatedFrames(), 0);
+  EXPECT_EQ(engine_.DroppedFrames(), 0);
+}
+
+TEST_F(TranscodeTest, H264AacMp4WithPresetScalesAndKeepsTiming) {
+  const std::string out = Out("out.mp4");
+  ASSERT_TRUE(Configure({{"i", "h264_aac.mp4"},
+                         {"vcodec", "libx264"},
+                         {"vpre", "fast"},
+                         {"s", "320x240"},
+                         {"acodec", "aac"},
+                         {"ar", "48000"},
+                         {"ac", "1"}},
+                        out));
+  ASSERT_TRUE(RunJob());
+  const FileSummary file = ReadOutput(out);
+  ASSERT_EQ(file.Streams.size(), 2u);
+  const StreamSummary *v = file.First(AVMEDIA_TYPE_VIDEO);
+  const StreamSummary *a = file.First(AVMEDIA_TYPE_AUDIO);
+  ASSERT_TRUE(v && a);
+  EXPECT_EQ(v->Codec, AV_CODEC_ID_H264);
+  EXPECT_EQ(v->Width, 320);
+  EXPECT_EQ(v->Height, 240);
+  EXPECT_EQ(v->Frames, 50);
+  EXPECT_TRUE(Consecutive(v->PatternFrames, 0));
+  EXPECT_NEAR(v->FirstSeconds, 0.0, 0.001);
+  EXPECT_NEAR(v->LastSeconds, 49 * 0.04, 0.001);
+  EXPECT_EQ(a->Codec, AV_CODEC_ID_AAC);
+  EXPECT_EQ(a->SampleRate, 48000); // resampled
+  EXPECT_EQ(a->Channels, 1);       // down-mixed
+  EXPECT_NEAR(double(a->Samples), 96000.0, 2048.0 + 1024);
+  EXPECT_GT(a->Rms, 0.1);
+  EXPECT_NEAR(file.DurationSeconds, 2.0, 0.05);
+}
+
+TEST_F(TranscodeTest, AudioOnlyMp3FromAVideoFile) {
+  const std::string out = Out("sound.mp3");
+  ASSERT_TRUE(
+      Configure({{"i", "mpeg4_mp3.avi"}, {"vn", "1"}, {"acodec", "libmp3lame"}, {"ar", "22050"}}, out));
+  std::vector<Report> reports;
+  engine_.SetProgressIntervalUs(0);
+  engine_.SetOnProgress([&](TCustomFFmpeg &, int input, int frame, int fps, float q, float rate,
+                            std::int64_t size, std::int64_t time, std::int64_t total) {
+    reports.push_back({input, frame, fps, q, rate, size, time, total});
+  });
+  ASSERT_TRUE(RunJob());
+  // Without video, every report has no frame number, rate or quality.
+  ASSERT_FALSE(reports.empty());
+  for (const Report &r : reports) {
+    EXPECT_EQ(r.Frame, -1);
+    EXPECT_EQ(r.Fps, -1);
+    EXPECT_EQ(r.Quality, -1.0f);
+  }
+  EXPECT_EQ(reports.back().Input, -1);
+  const FileSummary file = ReadOutput(out);
+  EXPECT_EQ(file.Format, "mp3");
+  ASSERT_EQ(file.Streams.size(), 1u);
+  EXPECT_EQ(file.Streams[0].Codec, AV_CODEC_ID_MP3);
+  EXPECT_EQ(file.Streams[0].SampleRate, 22050);
+  EXPECT_NEAR(double(file.Streams[0].Samples), 44100.0, 2 * 1152.0);
+  EXPECT_GT(file.Streams[0].Rms, 0.1);
+}
+
+TEST_F(TranscodeTest, StreamCopyIntoMatroskaKeepsPacketsAndTimes) {
+  const std::string out = Out("copy.mkv");
+  ASSERT_TRUE(Configure({{"i", "h264_aac.mp4"}, {"vcodec", "copy"}, {"acodec", "copy"}}, out));
+  int reports = 0;
+  float quality = 0;
+  engine_.SetOnProgress(
+      [&](TCustomFFmpeg &, int, int, int, float q, float, std::int64_t, std::int64_t, std::int64_t) {
+        ++reports;
+        quality = q;
+      });
+  ASSERT_TRUE(RunJob());
+  EXPECT_GE(reports, 1);
+  EXPECT_EQ(quality, -1.0f); // stream copy has no quality
+  const FileSummary file = ReadOutput(out);
+  ASSERT_EQ(file.Streams.size(), 2u);
+  const StreamSummary *v = file.First(AVMEDIA_TYPE_VIDEO);
+  const StreamSummary *a = file.First(AVMEDIA_TYPE_AUDIO);
+  ASSERT_TRUE(v && a);
+  EXPECT_EQ(v->Codec, AV_CODEC_ID_H264);
+  EXPECT_EQ(a->Codec, AV_CODEC_ID_AAC);
+  EXPECT_EQ(v->Frames, 50);
+  EXPECT_TRUE(Consecutive(v->PatternFrames, 0));
+  EXPECT_NEAR(v->LastSeconds - v->FirstSeconds, 49 * 0.04, 0.002);
+  EXPECT_NEAR(double(a->Samples), 88200.0, 2048.0);
+  EXPECT_GT(a->Rms, 0.1);
+}
+
+TEST_F(TranscodeTest, StartAndRecordingTimeCutTheInput) {
+  // Before the input: the input seeks; after it: the output skips what comes earlier.
+  for (const bool seekInput : {true, false}) {
+    SCOPED_TRACE(seekInput ? "-ss before -i" : "-ss after -i");
+    TCustomFFmpeg &engine = engine_;
+    engine.Reset();
+    const std::string out = Out(seekInput ? "cut_in.avi" : "cut_out.avi");
+    Options options = {{"i", "video_only.mp4"}, {"t", "1"}, {"vcodec", "mpeg4"}};
+    options.insert(seekInput ? options.begin() : options.end(), {"ss", "0.5"});
+    terminations_ = 0;
+    ASSERT_TRUE(Configure(options, out));
+    ASSERT_TRUE(RunJob());
+    const FileSummary file = ReadOutput(out);
+    ASSERT_EQ(file.Streams.size(), 1u);
+    const StreamSummary &v = file.Streams[0];
+    EXPECT_NEAR(v.Frames, 25, 1);
+    ASSERT_FALSE(v.PatternFrames.empty());
+    EXPECT_NEAR(v.PatternFrames.front(), 12.5, 1.0);
+    EXPECT_TRUE(Consecutive(v.PatternFrames, v.PatternFrames.front()));
+    EXPECT_NEAR(v.FirstSeconds, 0.0, 0.001);
+    engine.FreeAll();
+  }
+}
+
+TEST_F(TranscodeTest, JoinedInputsContinueTimestampsAndFrameNumbers) {
+  const std::string out = Out("joined.avi");
+  ASSERT_TRUE(Configure(
+      {{"i", "video_only.mp4"}, {"i", "odd_size.avi"}, {"an", "1"}, {"vcodec", "mpeg4"}, {"s", "160x120"}},
+      out, /*join=*/true));
+  std::vector<int> inputs;
+  engine_.SetOnProgress([&](TCustomFFmpeg &, int input, int, int, float, float, std::int64_t, std::int64_t,
+                            std::int64_t total) {
+    inputs.push_back(input);
+    EXPECT_EQ(total, 4000000); // both inputs' durations
+  });
+  engine_.SetProgressIntervalUs(0);
+  ASSERT_TRUE(RunJob());
+  EXPECT_EQ(inputs.front(), 0);
+  EXPECT_NE(std::find(inputs.begin(), inputs.end(), 1), inputs.end());
+  EXPECT_EQ(inputs.back(), -1);
+  const FileSummary file = ReadOutput(out);
+  ASSERT_EQ(file.Streams.size(), 1u);
+  const StreamSummary &v = file.Streams[0];
+  ASSERT_EQ(v.Frames, 100);
+  const std::vector<int> first(v.PatternFrames.begin(), v.PatternFrames.begin() + 50);
+  const std::vector<int> second(v.PatternFrames.begin() + 50, v.PatternFrames.end());
+  EXPECT_TRUE(Consecutive(first, 0));
+  EXPECT_TRUE(Consecutive(second, 0));
+  EXPECT_NEAR(v.LastSeconds, 99 * 0.04, 0.001);
+}
+
+TEST_F(TranscodeTest, TwoPassWritesStatisticsThenUsesThem) {
+  const std::string log = Out("passlog");
+  const std::string first = Out("pass1.avi"), second = Out("pass2.avi");
+  ASSERT_TRUE(Configure(
+      {{"i", "video_only.mp4"}, {"vcodec", "mpeg4"}, {"b", "200k"}, {"pass", "1"}, {"passlogfile", log}},
+      first));
+  ASSERT_TRUE(RunJob());
+  const std::string stats = log + "-0.log";
+  ASSERT_TRUE(fs::exists(stats));
+  std::ifstream in(stats);
+  int lines = 0;
+  for (std::string line; std::getline(in, line);)
+    lines += line.starts_with("in:");
+  EXPECT_EQ(lines, 50); // one line per coded frame
+
+  engine_.Reset();
+  terminations_ = 0;
+  ASSERT_TRUE(Configure(
+      {{"i", "video_only.mp4"}, {"vcodec", "mpeg4"}, {"b", "200k"}, {"pass", "2"}, {"passlogfile", log}},
+      second));
+  ASSERT_TRUE(RunJob());
+  const FileSummary file = ReadOutput(second);
+  ASSERT_EQ(file.Streams.size(), 1u);
+  EXPECT_EQ(file.Streams[0].Frames, 50);
+  EXPECT_TRUE(Consecutive(file.Streams[0].PatternFrames, 0));
+}
+
+TEST_F(TranscodeTest, SizeLimitEndsTheJobWithAFinishedFile) {
+  const std::string out = Out("limited.avi");
+  ASSERT_TRUE(
+      Configure({{"i", "video_only.mp4"}, {"vcodec", "mpeg4"}, {"qscale", "1"}, {"fs", "30000"}}, out));
+  ASSERT_TRUE(RunJob());
+  const FileSummary file = ReadOutput(out);
+  ASSERT_EQ(file.Streams.size(), 1u);
+  const StreamSummary &v = file.Streams[0];
+  EXPECT_GT(v.Frames, 0);
+  EXPECT_LT(v.Frames, 50);
+  EXPECT_TRUE(Consecutive(v.PatternFrames, 0));
+  EXPECT_LT(fs::file_size(out), 30000u + 40000u); // the limit plus what was in flight
+}
+
+TEST_F(TranscodeTest, FrameRateChangeDuplicatesOrDropsFrames) {
+  // A picture is repeated only once it is more than 1.1 frames late and dropped only
+  // when more than 1.1 frames early, so each output picture is the input picture of its
+  // time within that margin.
+  struct Case {
+    int rate, frames, dup, drop;
+  };
+  for (const Case c : {Case{50, 98, 48, 0}, Case{10, 21, 0, 29}}) {
+    SCOPED_TRACE(c.rate);
+    engine_.Reset();
+    terminations_ = 0;
+    const std::string out = Out("rate" + std::to_string(c.rate) + ".avi");
+    ASSERT_TRUE(
+        Configure({{"i", "video_only.mp4"}, {"vcodec", "mpeg4"}, {"r", std::to_string(c.rate)}}, out));
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(engine_.DuplicatedFrames(), c.dup);
+    EXPECT_EQ(engine_.DroppedFrames(), c.drop);
+    const FileSummary file = ReadOutput(out);
+    ASSERT_EQ(file.Streams.size(), 1u);
+    const StreamSummary &v = file.Streams[0];
+    EXPECT_EQ(v.Frames, c.frames);
+    const double inputPerOutput = 25.0 / c.rate;
+    for (size_t k = 0; k < v.PatternFrames.size(); ++k) {
+      EXPECT_LE(v.PatternFrames[k], (double(k) + 1.1) * inputPerOutput + 0.5) << k;
+      EXPECT_GE(v.PatternFrames[k], (double(k) - 1.1) * inputPerOutput - 0.5) << k;
+    }
+    engine_.FreeAll();
+  }
+}
+
+TEST_F(TranscodeTest, FrameLimitStopsTheVideoStream) {
+  const std::string out = Out("ten.avi");
+  ASSERT_TRUE(Configure({{"i", "video_only.mp4"}, {"vcodec", "mpeg4"}, {"vframes", "10"}}, out));
+  ASSERT_TRUE(RunJob());
+  const FileSummary file = ReadOutput(out);
+  ASSERT_EQ(file.Streams.size(), 1u);
+  EXPECT_EQ(file.Streams[0].Frames, 10);
+  EXPECT_TRUE(Consecutive(file.Streams[0].PatternFrames, 0));
+}
+
+TEST_F(TranscodeTest, DiscTargetsWriteTheirNorm) {
+  struct Case {
+    const char *target;
+    AVCodecID codec;
+    int width, height;
+    AVCodecID audio;
+    int rate;
+  };
+  for (const Case c : {Case{"pal-vcd", AV_CODEC_ID_MPEG1VIDEO, 352, 288, AV_CODEC_ID_MP2, 44100},
+                       Case{"pal-dvd", AV_CODEC_ID_MPEG2VIDEO, 720, 576, AV_CODEC_ID_AC3, 48000}}) {
+    SCOPED_TRACE(c.target);
+    engine_.Reset();
+    terminations_ = 0;
+    const std::string out = Out(std::string(c.target) + ".mpg");
+    ASSERT_TRUE(Configure({{"i", "mpeg2_mp2.mpg"}, {"target", c.target}}, out));
+    ASSERT_TRUE(RunJob());
+    const FileSummary file = ReadOutput(out);
+    EXPECT_EQ(file.Format, "mpeg");
+    const StreamSummary *v = file.First(AVMEDIA_TYPE_VIDEO);
+    const StreamSummary *a = file.First(AVMEDIA_TYPE_AUDIO);
+    ASSERT_TRUE(v && a);
+    EXPECT_EQ(a->Codec, c.audio);
+    EXPECT_EQ(a->SampleRate, c.rate);
+    EXPECT_GT(a->Rms, 0.1);
+    EXPECT_EQ(v->Codec, c.codec);
+    EXPECT_EQ(v->Width, c.width);
+    EXPECT_EQ(v->Height, c.height);
+    EXPECT_NEAR(v->Frames, 50, 1);
+    EXPECT_TRUE(Consecutive(v->PatternFrames, 0));
+    engine_.FreeAll();
+  }
+}
+
+TEST_F(TranscodeTest, TruncatedInputsEndCleanly) {
+  // A cut program stream opens and converts up to the cut; the job is not a failure.
+  const std::string out = Out("from_truncated.avi");
+  ASSERT_TRUE(Configure({{"i", "truncated.mpg"}, {"an", "1"}, {"vcodec", "mpeg4"}}, out));
+  engine_.SetOnTerminate([this](TCustomFFmpeg &) { ++terminations_; });
+  engine_.Start(false);
+  EXPECT_EQ(terminations_, 1);
+  if (engine_.CompletedNormally()) {
+    const FileSummary file = ReadOutput(out);
+    ASSERT_EQ(file.Streams.size(), 1u);
+    EXPECT_GT(file.Streams[0].Frames, 5);
+    EXPECT_LT(file.Streams[0].Frames, 50);
+  } else {
+    EXPECT_TRUE(engine_.ErrorOccurred());
+    EXPECT_FALSE(engine_.ErrorMessage().empty());
+  }
+  // A cut MP4 without its index is refused when it is opened, with a message.
+  TCustomFFmpeg other;
+  other.Reset();
+  EXPECT_FALSE(other.AddInputFile(FixturePath("truncated.mp4")));
+  EXPECT_FALSE(other.LastErrorText().empty());
+}
+
+} // namespace
+
+namespace {
+
+// Start and duration (seconds) of every packet of the first subtitle stream.
+std::vector<std::pair<double, double>> SubtitleTimes(const std::string &path) {
+  std::vector<std::pair<double, double>> times;
+  AVFormatContext *raw = nullptr;
+  if (ff::avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return times;
+  InputFormatContextPtr ic(raw);
+  ff::avformat_find_stream_info(ic.get(), nullptr);
+  const int index = ff::av_find_best_stream(ic.get(), AVMEDIA_TYPE_SUBTITLE, -1, -1, nullptr, 0);
+  if (index < 0) return times;
+  const double tb = av_q2d(ic->streams[index]->time_base);
+  PacketPtr packet = MakePacket();
+  while (ff::av_read_frame(ic.get(), packet.get()) >= 0) {
+    if (packet->stream_index == index)
+      times.emplace_back(double(packet->pts) * tb, double(packet->duration) * tb);
+    ff::av_packet_unref(packet.get());
+  }
+  return times;
+}
+
+TEST_F(TranscodeTest, SubtitlesAreReEncodedAndCopiedWithTheirTimes) {
+  for (const char *codec : {"srt", "copy"}) {
+    SCOPED_TRACE(codec);
+    engine_.Reset();
+    terminations_ = 0;
+    const std::string out = Out(std::string("subs_") + codec + ".mkv");
+    ASSERT_TRUE(
+        Configure({{"i", "vp8_vorbis_subs.mkv"}, {"vcodec", "mpeg4"}, {"an", "1"}, {"scodec", codec}}, out));
+    ASSERT_TRUE(RunJob());
+    const auto times = SubtitleTimes(out);
+    const auto &cues = fixtures::kSubtitleCues;
+    ASSERT_EQ(times.size(), cues.size());
+    for (size_t k = 0; k < cues.size(); ++k) {
+      EXPECT_NEAR(times[k].first, double(cues[k].startMs) / 1000, 0.01) << k;
+      EXPECT_NEAR(times[k].second, double(cues[k].endMs - cues[k].startMs) / 1000, 0.01) << k;
+    }
+    engine_.FreeAll();
+  }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(TranscodeTest, CropBandsCutThePictureBeforeScaling) {
+  // The colour bars fill the lower half: red, green, blue, white, black, each a fifth of
+  // the width. Cutting 72 of 176 columns on the left starts the picture in the blue bar.
+  for (const char *size : {"", "160x120"}) {
+    SCOPED_TRACE(size);
+    engine_.Reset();
+    terminations_ = 0;
+    const std::string out = Out(std::string("crop") + size + ".avi");
+    Options options = {{"i", "h264_aac.mp4"}, {"an", "1"},        {"vcodec", "mpeg4"},
+                       {"qscale", "2"},       {"cropleft", "72"}, {"croptop", "36"}};
+    if (*size) options.emplace_back("s", size);
+    ASSERT_TRUE(Configure(options, out));
+    ASSERT_TRUE(RunJob());
+    const FileSummary file = ReadOutput(out);
+    ASSERT_EQ(file.Streams.size(), 1u);
+    const StreamSummary &v = file.Streams[0];
+    EXPECT_EQ(v.Width, *size ? 160 : 104);
+    EXPECT_EQ(v.Height, *size ? 120 : 108);
+    EXPECT_EQ(v.Frames, 50);
+    // Limited-range luma: blue 41, red 81, green 145. Left column, middle of the bars.
+    EXPECT_NEAR(v.Luma(2, v.Height * 2 / 3), 41, 12);
+    // The top band (frame number cells) is gone: the first row is the grey move band.
+    EXPECT_NEAR(v.Luma(v.Width - 3, 1), 64 * 219 / 255 + 16, 12);
+    engine_.FreeAll();
+  }
+}
+
+} // namespace

@@ -1,0 +1,130 @@
+// The video filter graph built at set-up: crop, scale and a graph text between the
+// engine's source and sink, checked on the encoder's size and on filtered pixels.
+#include <gtest/gtest.h>
+
+#include "engine/EngineStepsAccess.h"
+#include "engine/EngineTestSupport.h"
+
+namespace tovi::test {
+namespace {
+
+using A = TEngineStepsAccess;
+
+class VideoFiltersTest : public EngineTest {
+protected:
+  // h264_aac.mp4 (176x144 yuv420p) into MPEG-4 video with the settings made by `prepare`.
+  template <typename F> void SetUpJob(F &&prepare) {
+    ASSERT_TRUE(engine_.AddInputFile(FixturePath("h264_aac.mp4"))) << engine_.LastErrorText();
+    engine_.SetVideoCodec("mpeg4");
+    engine_.SetAudioDisabled(true);
+    prepare();
+    ASSERT_GE(engine_.AddOutputFile(dir_.file("out.avi"), false), 1) << engine_.LastErrorText();
+    ASSERT_EQ(Raised([&] { engine_.TranscodeSetup(); }), "");
+    ost_ = &A::Tables(engine_).OutputStreams.at(0);
+    ist_ = &A::Tables(engine_).InputStreams.at(static_cast<std::size_t>(ost_->SourceIndex));
+    ASSERT_TRUE(ist_->FilterGraph);
+  }
+  // One picture through the graph; the filtered one or null.
+  const AVFrame *Filter(AVFrame *picture, std::int64_t ptsUs) {
+    if (!A::PushFilterFrame(engine_, *ist_, picture, ptsUs)) return nullptr;
+    return A::PullFilteredFrame(engine_, *ist_) ? ist_->FilteredPicture.get() : nullptr;
+  }
+  static int Y(const AVFrame *f, int x, int y) { return f->data[0][y * f->linesize[0] + x]; }
+
+  TempDir dir_;
+  TOutputStreamRecord *ost_ = nullptr;
+  TInputStreamRecord *ist_ = nullptr;
+};
+
+// Luma tells the position: 8 * column block + row block, distinct for every 8x8 block.
+FramePtr Positions() {
+  return MakePicture(AV_PIX_FMT_YUV420P, 176, 144,
+                     [](int p, int x, int y) { return std::uint8_t(p ? 128 : 16 + (x / 8) * 9 + (y / 8)); });
+}
+
+TEST_F(VideoFiltersTest, CropKeepsThePictureInsideTheBands) {
+  SetUpJob([&] {
+    engine_.SetCropLeft(16);
+    engine_.SetCropTop(8);
+    engine_.SetCropRight(0);
+    engine_.SetCropBottom(8);
+    engine_.SetFrameSize("160x128");
+    engine_.SetVideoFilters("null");
+  });
+  EXPECT_EQ(ost_->Encoder->width, 160);
+  EXPECT_EQ(ost_->Encoder->height, 128);
+  FramePtr picture = Positions();
+  const AVFrame *out = Filter(picture.get(), 40000);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(out->width, 160);
+  EXPECT_EQ(out->height, 128);
+  EXPECT_EQ(out->pts, 40000);
+  EXPECT_EQ(ist_->Pts, 40000);
+  for (int y = 0; y < 128; y += 7)
+    for (int x = 0; x < 160; x += 5)
+      ASSERT_EQ(Y(out, x, y), Y(picture.get(), x + 16, y + 8)) << x << "," << y;
+}
+
+TEST_F(VideoFiltersTest, CropThenScaleToTheEncodersSize) {
+  SetUpJob([&] {
+    engine_.SetCropLeft(8);
+    engine_.SetCropRight(8);
+    engine_.SetCropTop(8);
+    engine_.SetCropBottom(8);
+    engine_.SetFrameSize("320x256");
+    engine_.SetVideoFilters("null");
+  });
+  EXPECT_EQ(ost_->Encoder->width, 320);
+  EXPECT_EQ(ost_->Encoder->height, 256);
+  // Bright inside the bands, dark in them: nothing of the bands may reach the output.
+  FramePtr picture = MakePicture(AV_PIX_FMT_YUV420P, 176, 144, [](int p, int x, int y) {
+    return std::uint8_t(p ? 128 : (x >= 8 && x < 168 && y >= 8 && y < 136) ? 200 : 16);
+  });
+  const AVFrame *out = Filter(picture.get(), 0);
+  ASSERT_NE(out, nullptr);
+  ASSERT_EQ(out->width, 320);
+  for (int y = 0; y < 256; y += 3)
+    for (int x = 0; x < 320; x += 3)
+      ASSERT_NEAR(Y(out, x, y), 200, 1) << x << "," << y;
+}
+
+TEST_F(VideoFiltersTest, PadGraphTextSetsTheEncodersSizeAndPlacesThePicture) {
+  SetUpJob([&] { engine_.SetVideoFilters("pad=200:160:10:8:black"); });
+  EXPECT_EQ(ost_->Encoder->width, 200);
+  EXPECT_EQ(ost_->Encoder->height, 160);
+  FramePtr picture = Positions();
+  const AVFrame *out = Filter(picture.get(), 0);
+  ASSERT_NE(out, nullptr);
+  ASSERT_EQ(out->format, ost_->Encoder->pix_fmt);
+  EXPECT_EQ(Y(out, 10, 8), Y(picture.get(), 0, 0));
+  EXPECT_EQ(Y(out, 185, 151), Y(picture.get(), 175, 143));
+  EXPECT_EQ(Y(out, 5, 80), 16); // black border
+  EXPECT_EQ(Y(out, 199, 159), 16);
+}
+
+TEST_F(VideoFiltersTest, TheSinkHoldsPicturesToTheEncodersPixelFormat) {
+  SetUpJob([&] {
+    engine_.SetVideoCodec("huffyuv");
+    engine_.ParseOption("pix_fmt", "yuv422p");
+    engine_.SetVideoFilters("null");
+  });
+  ASSERT_EQ(ost_->Encoder->pix_fmt, AV_PIX_FMT_YUV422P);
+  FramePtr picture = Positions();
+  const AVFrame *out = Filter(picture.get(), 0);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(out->format, AV_PIX_FMT_YUV422P);
+  EXPECT_FALSE(A::PullFilteredFrame(engine_, *ist_)); // one in, one out
+}
+
+TEST_F(VideoFiltersTest, ABadGraphTextFailsWithTheReason) {
+  SetUpJob([&] { engine_.SetVideoFilters("null"); });
+  A::Pending(engine_).VideoFilters = "scale=w=";
+  TInputStreamRecord ist = {};
+  ist.Decoder = ist_->Decoder;
+  EXPECT_EQ(A::ConfigureFilters(engine_, ist, *ost_), -1);
+  EXPECT_NE(engine_.LastErrorText().find("scale=w="), std::string::npos) << engine_.LastErrorText();
+  EXPECT_FALSE(ist.FilterGraph);
+}
+
+} // namespace
+} // namespace tovi::test
