@@ -34,8 +34,9 @@ public:
 
 // A termination notice delivered on a short-lived thread of its own (threaded mode): it
 // carries its own copy of the record and the handler, so the component's record may be
-// refilled at once. The component counts running notices and waits for them before it
-// is destroyed.
+// refilled at once. Task notices may overlap and arrive in any order; the all-ended
+// notice waits until they have been handled. The component counts running notices and
+// waits for them before it is destroyed.
 class TCustomConverter::TDoTerminateThread {
 public:
   static void Start(TCustomConverter &owner, TTerminateEvent handler, TTerminateInfo info) {
@@ -44,6 +45,12 @@ public:
       ++owner.noticesRunning_;
     }
     std::thread([&owner, handler = std::move(handler), info = std::move(info)] {
+      if (info.TaskIndex == -1) {
+        // The all-ended notice comes last: it waits for the task notices still being
+        // delivered, so a handler that closes up on it has seen every task's notice.
+        std::unique_lock lock(owner.noticesMutex_);
+        owner.noticesDone_.wait(lock, [&] { return owner.noticesRunning_ == 1; });
+      }
       try {
         THandlerScope scope;
         handler(owner, info);
@@ -113,16 +120,7 @@ int TCustomConverter::AddTask(const std::string &fileName, TInputOptions *inputO
     task->SetThreadCount(engineThreadCount_);
     task->SetOnPreviewBitmap([this](TCustomFFmpeg &engine, const TBitmap &bitmap, int frame,
                                     std::int64_t pts) { DoPreviewBitmap(engine, bitmap, frame, pts); });
-    if (inputOptions) {
-      if (inputOptions->FileName.empty()) inputOptions->FileName = fileName;
-      task->StoreInputOptions(task->InputFileCount(), *inputOptions);
-      ApplyInputOptions(*task, *inputOptions);
-    }
-    if (!task->AddInputFile(fileName)) {
-      SetLastError(task->LastErrorText());
-      return -1;
-    }
-    task->InputProbe(task->InputFileCount() - 1);
+    if (!OpenTaskInput(*task, fileName, inputOptions)) return -1;
     task->SetOnProgress([this](TCustomFFmpeg &engine, int file, int frame, int fps, float quality,
                                float bitRate, std::int64_t size, std::int64_t time, std::int64_t total) {
       DoProgress(engine, file, frame, fps, quality, bitRate, size, time, total);
@@ -133,6 +131,40 @@ int TCustomConverter::AddTask(const std::string &fileName, TInputOptions *inputO
     return -1;
   }
   return tasks_.Add(std::move(task));
+}
+
+bool TCustomConverter::OpenTaskInput(TFFmpeg &task, const std::string &fileName,
+                                     TInputOptions *inputOptions) {
+  if (inputOptions) {
+    if (inputOptions->FileName.empty()) inputOptions->FileName = fileName;
+    task.StoreInputOptions(task.InputFileCount(), *inputOptions);
+    ApplyInputOptions(task, *inputOptions);
+  }
+  if (!task.AddInputFile(fileName)) {
+    SetLastError(task.LastErrorText());
+    return false;
+  }
+  task.InputProbe(task.InputFileCount() - 1);
+  return true;
+}
+
+bool TCustomConverter::AddInputFile(int taskIndex, const std::string &fileName, TInputOptions *inputOptions) {
+  CheckWorking("AddInputFile");
+  const auto task = tasks_.Item(taskIndex);
+  if (!task) {
+    SetLastError(StringFormat("Invalid task index: %d", taskIndex));
+    return false;
+  }
+  if (task->InputFileCount() >= MAX_FILES) {
+    SetLastError(StringFormat("max input files %d reached", MAX_FILES));
+    return false;
+  }
+  try {
+    return OpenTaskInput(*task, fileName, inputOptions);
+  } catch (const std::exception &error) {
+    SetLastError(error.what());
+    return false;
+  }
 }
 
 bool TCustomConverter::SetOutputFile(int taskIndex, const std::string &fileName,

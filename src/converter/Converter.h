@@ -13,7 +13,8 @@
 //   dispatcher, the worker waiting) when TriggerEventInMainThread is set, else on the
 //   worker thread. OnCustomHook always runs on the worker thread.
 // - OnTerminate runs, in threaded mode, on a short-lived notice thread of its own per
-//   notice (so notices may overlap and arrive in any order); when tasks run in the
+//   notice (so task notices may overlap and arrive in any order, but the all-ended
+//   notice comes after every task notice has been handled); when tasks run in the
 //   calling thread it runs there, directly.
 // - A handler running in the main thread may call back into the component. Calls that
 //   would wait for the worker that waits for the handler do not wait there: Stop(true)
@@ -107,6 +108,9 @@ public:
   // A new task reading `fileName` (UTF-8), configured from `inputOptions` when given (an
   // empty FileName in it is filled in). The task index, or -1 with LastErrorText.
   int AddTask(const std::string &fileName, TInputOptions *inputOptions = nullptr);
+  // A further input of an existing task (for an output record with Join, or an option
+  // list that reads several files), configured like AddTask's. False with LastErrorText.
+  bool AddInputFile(int taskIndex, const std::string &fileName, TInputOptions *inputOptions = nullptr);
   // Adds an output file to a task, configured from `outputOptions` when given. False
   // with LastErrorText.
   bool SetOutputFile(int taskIndex, const std::string &fileName, TOutputOptions *outputOptions = nullptr);
@@ -174,6 +178,9 @@ private:
   class TDoTerminateThread;
 
   void CheckWorking(const char *operation) const;
+  // Applies the input record (when given) and opens the next input of `task`; false
+  // with LastErrorText. Raises what the engine raises.
+  bool OpenTaskInput(TFFmpeg &task, const std::string &fileName, TInputOptions *inputOptions);
   void SetLastError(std::string text);
   int TaskIndexOf(const TCustomFFmpeg &engine) const;
   // Under terminateLock_.

@@ -1,6 +1,7 @@
 // The converter component running real conversions of generated media: the order and
 // threads of its notices in the calling-thread and threaded modes, Stop mid-run, an
 // error in one task, and handlers in the main thread that call back into the component.
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -125,6 +126,7 @@ TEST_F(ConverterRunTest, TwoWorkersRunThreeTasksAndTheThirdWaitsForAFreeOne) {
   const auto notices = recorder_.Notices();
   ASSERT_EQ(notices.size(), 4u);
   EXPECT_EQ(recorder_.AllEndedCount(), 1);
+  EXPECT_EQ(notices.back().Info.TaskIndex, -1); // after every task's notice was handled
   std::set<int> tasks;
   for (const TNotice &n : notices) {
     tasks.insert(n.Info.TaskIndex);
@@ -235,6 +237,53 @@ TEST_F(ConverterRunTest, MainThreadHandlersMayCallBackIntoTheComponent) {
   EXPECT_EQ(refusal, "Cannot AddTask while working.");
   if (ended) converter_.ClearTasks();
   SetMainThreadDispatcher(nullptr);
+}
+
+TEST_F(ConverterRunTest, PreviewBitmapsReachTheMainThreadAtTheOutputSize) {
+  auto dispatcher = std::make_shared<TQueuedDispatcher>();
+  SetMainThreadDispatcher(dispatcher);
+  converter_.SetTriggerEventInMainThread(true);
+  converter_.SetPreviewBitmap(true);
+  const int task = converter_.AddTask(FixturePath("h264_aac.mp4"));
+  TOutputOptions out;
+  out.VideoCodec = "mpeg4";
+  out.FrameSize = "96x64";
+  out.CustomHook = true;
+  ASSERT_TRUE(converter_.SetOutputFile(task, dir_.file("a.mkv"), &out)) << converter_.LastErrorText();
+  // 50 frames at 10 ms: about half a second, so several previews (at most one per 100 ms).
+  converter_.SetOnCustomHook([](TCustomConverter &, PHookInfo) { std::this_thread::sleep_for(10ms); });
+  std::vector<int> frames;
+  bool wrong = false;
+  converter_.SetOnPreviewBitmap([&](TCustomConverter &, const TPreviewInfo &info) {
+    wrong |= !IsMainThread() || info.TaskIndex != 0 || !info.Bitmap || info.Bitmap->Width() != 96 ||
+             info.Bitmap->Height() != 64;
+    frames.push_back(info.FrameNumber);
+  });
+  converter_.StartTask(1);
+  ASSERT_TRUE(recorder_.PumpUntilAllEnded(*dispatcher));
+  EXPECT_FALSE(wrong);
+  EXPECT_GE(frames.size(), 2u);
+  EXPECT_LE(frames.size(), 12u);
+  EXPECT_TRUE(std::is_sorted(frames.begin(), frames.end()));
+  converter_.ClearTasks();
+  SetMainThreadDispatcher(nullptr);
+}
+
+TEST_F(ConverterRunTest, JoinedInputsMakeOneOutput) {
+  TInputOptions in;
+  const int task = converter_.AddTask(FixturePath("h264_aac.mp4"), &in);
+  ASSERT_TRUE(converter_.AddInputFile(task, FixturePath("h264_aac.mp4"))) << converter_.LastErrorText();
+  TOutputOptions out;
+  out.VideoCodec = "mpeg4";
+  out.AudioCodec = "mp2";
+  out.Join = true;
+  ASSERT_TRUE(converter_.SetOutputFile(task, dir_.file("joined.mkv"), &out)) << converter_.LastErrorText();
+  EXPECT_NE(converter_.InputProbe(task, 1), nullptr);
+  converter_.StartTask(0);
+  ASSERT_EQ(recorder_.Notices().size(), 2u);
+  EXPECT_TRUE(recorder_.Notices()[0].Info.Finished) << recorder_.Notices()[0].Info.ExceptionMsg;
+  converter_.ClearTasks();
+  EXPECT_NEAR(double(OutputDuration(dir_.file("joined.mkv"))), 4e6, 3e5);
 }
 
 TEST_F(ConverterRunTest, AllEndedHandlerMayClearTheTasks) {
