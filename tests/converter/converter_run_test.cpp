@@ -3,6 +3,7 @@
 // error in one task, and handlers in the main thread that call back into the component.
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -102,12 +103,19 @@ TEST_F(ConverterRunTest, TwoWorkersRunThreeTasksAndTheThirdWaitsForAFreeOne) {
   std::mutex mutex;
   std::map<int, size_t> noticesAtStart; // task -> notices counted when its first frame came
   std::set<std::thread::id> hookThreads;
+  std::condition_variable secondStarted;
   converter_.SetOnCustomHook([&](TCustomConverter &, PHookInfo info) {
     {
-      std::lock_guard lock(mutex);
+      std::unique_lock lock(mutex);
       hookThreads.insert(std::this_thread::get_id());
       if (!noticesAtStart.count(info->TaskIndex))
         noticesAtStart[info->TaskIndex] = recorder_.Notices().size();
+      if (info->TaskIndex == 1) secondStarted.notify_all();
+      // Task 0 holds on until task 1 has a frame: run side by side, that comes at once;
+      // run one after the other, it never comes before task 0 ends, which the check of
+      // task 1's start below then catches. No scheduling luck either way.
+      if (info->TaskIndex == 0)
+        secondStarted.wait_for(lock, 5s, [&] { return noticesAtStart.count(1) != 0; });
     }
     EXPECT_TRUE(info->Update);
     EXPECT_FALSE(info->StopHook);
