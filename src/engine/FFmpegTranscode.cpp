@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "engine/FFmpeg.h"
 #include "media/EntryPoints.h"
@@ -209,6 +210,18 @@ bool TCustomFFmpeg::EndOfInput(int file, int &current) {
 
   const int group = t.JoinGroupSize;
   const int outputs = int(t.OutputStreams.size());
+  // The finished group's audio that has not made a whole encoder frame yet (in the FIFO
+  // and inside the resampler) is handed on to the next group, which feeds the same
+  // encoder: it is the start of the next frame, not something to lose.
+  if (!last) {
+    for (int k = current * group; k < std::min(current * group + group, outputs); ++k) {
+      TOutputStreamRecord &ost = t.OutputStreams[size_t(k)];
+      if (!ost.EncodingNeeded || !ost.Encoder || ost.Encoder->codec_type != AVMEDIA_TYPE_AUDIO || !ost.Fifo)
+        continue;
+      if (ost.Resampler) ConvertAudioIntoFifo(ost, nullptr, 0);
+      if (k + group < outputs) std::swap(ost.Fifo, t.OutputStreams[size_t(k + group)].Fifo);
+    }
+  }
   for (int k = (current + 1) * group; k < outputs; ++k) {
     TOutputStreamRecord &ost = t.OutputStreams[size_t(k)];
     const TOutputStreamRecord &before = t.OutputStreams[size_t(k - group)];
@@ -216,10 +229,25 @@ bool TCustomFFmpeg::EndOfInput(int file, int &current) {
     ost.FrameNumber = before.FrameNumber;
     ost.CurrentPts = before.CurrentPts;
   }
+  // The next input starts where the finished one ended for the encoders: what was given
+  // to them, not what they have returned so far. An encoder with a delay (B-frames,
+  // look-ahead, audio priming) still holds the last pictures or samples, and timing the
+  // next input by the muxed packets would send it frames from the past, which the
+  // encoder refuses or the frame-rate sync drops.
   double endTime = 0;
   for (int k = current * group; k < std::min(current * group + group, outputs); ++k) {
     TOutputStreamRecord &ost = t.OutputStreams[size_t(k)];
     endTime = std::max(endTime, double(ost.CurrentPts) * av_q2d(ost.Stream->time_base));
+    const AVCodecContext *enc = ost.Encoder;
+    if (ost.EncodingNeeded && enc) {
+      if (enc->codec_type == AVMEDIA_TYPE_VIDEO)
+        endTime = std::max(endTime, double(ost.SyncOutputPts) * av_q2d(enc->time_base));
+      else if (enc->codec_type == AVMEDIA_TYPE_AUDIO && enc->sample_rate > 0) {
+        const TOutputStreamRecord &next = t.OutputStreams[size_t(std::min(k + group, outputs - 1))];
+        const std::int64_t waiting = next.Fifo ? ff::av_audio_fifo_size(next.Fifo.get()) : 0;
+        endTime = std::max(endTime, double(ost.SyncOutputPts + waiting) / enc->sample_rate);
+      }
+    }
     // The last group keeps reporting: its counters are the job's totals.
     if (!last) ost.ActiveForReports = false;
   }

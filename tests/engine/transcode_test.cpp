@@ -185,6 +185,32 @@ TEST_F(TranscodeTest, JoinedInputsContinueTimestampsAndFrameNumbers) {
   EXPECT_NEAR(v.LastSeconds, 99 * 0.04, 0.001);
 }
 
+// Encoders with a delay (libx264's look-ahead, AAC's priming) still hold the end of the
+// first input when the second starts: the second must follow what was given to them,
+// not what they have returned, or its pictures are dropped and its samples refused.
+TEST_F(TranscodeTest, JoinedInputsThroughDelayingEncodersKeepEverything) {
+  const std::string out = Out("joined.mp4");
+  ASSERT_TRUE(Configure({{"i", "h264_aac.mp4"},
+                         {"i", "h264_aac.mp4"},
+                         {"vcodec", "libx264"},
+                         {"vpre", "fast"},
+                         {"acodec", "aac"}},
+                        out, /*join=*/true));
+  ASSERT_TRUE(RunJob()) << engine_.ErrorMessage();
+  const FileSummary file = ReadOutput(out);
+  ASSERT_EQ(file.Streams.size(), 2u);
+  const StreamSummary &v = file.Streams[0].Type == AVMEDIA_TYPE_VIDEO ? file.Streams[0] : file.Streams[1];
+  const StreamSummary &a = file.Streams[0].Type == AVMEDIA_TYPE_VIDEO ? file.Streams[1] : file.Streams[0];
+  ASSERT_EQ(v.Frames, 100);
+  const std::vector<int> first(v.PatternFrames.begin(), v.PatternFrames.begin() + 50);
+  const std::vector<int> second(v.PatternFrames.begin() + 50, v.PatternFrames.end());
+  EXPECT_TRUE(Consecutive(first, 0));
+  EXPECT_TRUE(Consecutive(second, 0));
+  EXPECT_NEAR(v.LastSeconds, 99 * 0.04, 0.001);
+  // Both inputs' sound, without a gap or an overlap of more than one AAC frame.
+  EXPECT_NEAR(double(a.Samples) / a.SampleRate, 4.0, 2048.0 / 44100);
+}
+
 TEST_F(TranscodeTest, TwoPassWritesStatisticsThenUsesThem) {
   const std::string log = Out("passlog");
   const std::string first = Out("pass1.avi"), second = Out("pass2.avi");
