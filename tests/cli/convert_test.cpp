@@ -10,31 +10,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "CliRunner.h"
 #include "support/TestMedia.h"
 
 namespace {
 
-struct RunResult {
-  int exitCode = -1;
-  std::string out, err;
-};
-
-RunResult RunCli(const std::string &arguments) {
-  tovi::test::TempDir dir;
-  const std::string command = TOVI_CONVERT_EXE " " + arguments + " 2>'" + dir.file("err") + "'";
-  RunResult run;
-  FILE *pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    run.out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ostringstream err;
-  err << std::ifstream(dir.file("err")).rdbuf();
-  run.err = err.str();
-  return run;
-}
+using tovi::test::RunCli;
+using tovi::test::RunResult;
 
 std::string Quote(const std::string &s) { return "'" + s + "'"; }
 

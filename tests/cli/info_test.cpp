@@ -7,37 +7,20 @@
 #include <fstream>
 #include <sstream>
 
+#include "CliRunner.h"
 #include "support/TestMedia.h"
 
 namespace {
 
-struct RunResult {
-  int exitCode = -1;
-  std::string out, err;
-};
+using tovi::test::RunCli;
+using tovi::test::RunResult;
+using tovi::test::ShellWords;
 
-RunResult RunInfo(const std::vector<std::string> &files) {
-  tovi::test::TempDir dir;
-  std::string command = TOVI_CONVERT_EXE " info";
-  for (const std::string &f : files)
-    command += " '" + f + "'"; // the generated names hold no quote
-  command += " 2>'" + dir.file("err") + "'";
-  RunResult run;
-  FILE *pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    run.out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ostringstream err;
-  err << std::ifstream(dir.file("err")).rdbuf();
-  run.err = err.str();
-  return run;
-}
+RunResult RunInfo(const std::vector<std::string> &files) { return RunCli("info" + ShellWords(files)); }
 
 TEST(CliInfo, DescribesEachFileWithPlainNewlines) {
-  const std::string a = tovi::test::FixturePath("metadata.mp4"), b = tovi::test::FixturePath("two_programs.ts");
+  const std::string a = tovi::test::FixturePath("metadata.mp4"),
+                    b = tovi::test::FixturePath("two_programs.ts");
   const RunResult run = RunInfo({a, b});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.err, "");

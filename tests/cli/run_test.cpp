@@ -14,12 +14,16 @@
 #include <unistd.h>
 
 #include "converter/AVProbe.h"
+#include "CliRunner.h"
 #include "support/TestMedia.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using tovi::test::FixturePath;
+using tovi::test::RunCli;
+using tovi::test::RunResult;
+using tovi::test::ShellWords;
 using tovi::test::TempDir;
 
 std::vector<std::string> Lines(const std::string &text) {
@@ -30,30 +34,7 @@ std::vector<std::string> Lines(const std::string &text) {
   return lines;
 }
 
-struct RunResult {
-  int exitCode = -1;
-  std::string out, err;
-};
-
-RunResult RunTool(const std::vector<std::string> &words) {
-  tovi::test::TempDir dir;
-  std::string command = TOVI_CONVERT_EXE;
-  for (const std::string &w : words)
-    command += " '" + w + "'"; // the words hold no quote
-  command += " 2>'" + dir.file("err") + "'";
-  RunResult run;
-  FILE *pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    run.out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ostringstream err;
-  err << std::ifstream(dir.file("err")).rdbuf();
-  run.err = err.str();
-  return run;
-}
+RunResult RunTool(const std::vector<std::string> &words) { return RunCli(ShellWords(words)); }
 
 TEST(CliRun, ConvertsWithFlagAndNameValueOptions) {
   tovi::test::TempDir dir;
