@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, and converts the files given (or the
-# built-in sample, generated on the spot when no file is given) into MPEG-4 video with
-# MP3 sound in an AVI file each, in build-release/output/, then describes each result.
+# built-in sample, generated on the spot when no file is given) with the default output
+# profile into build-release/output/, then describes each result.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -16,20 +16,23 @@ if [ "$#" -eq 0 ]; then
 fi
 out_dir="$PWD/build-release/output"
 mkdir -p "$out_dir"
+# The job keeps its settings next to its output unless the caller chose a folder, so a
+# run never changes the user's own settings file.
+export TOVI_CONFIG_DIR="${TOVI_CONFIG_DIR:-$PWD/build-release/config}"
 
 "$tool" version
+echo
 status=0
-for f in "$@"; do
-  base="$(basename "$f")"
-  out="$out_dir/${base%.*}.avi"
+# Every file with the default profile (the one the GUI starts with); outputs are named
+# like the GUI names them and never replace an existing file.
+listing="$(mktemp)"
+trap 'rm -f "$listing"' EXIT
+"$tool" convert "$@" --out "$out_dir" 2>&1 | tee "$listing" || status=1
+while IFS= read -r line; do
+  out="${line##* -> }"
+  [ "$out" != "$line" ] && [ -f "$out" ] || continue
   echo
-  echo "Converting $f"
-  if "$tool" run -i "$f" -vcodec mpeg4 -qscale 3 -acodec libmp3lame -ab 128k "$out"; then
-    echo "Output: $out"
-    echo
-    "$tool" info "$out"
-  else
-    status=1
-  fi
-done
+  echo "Output: $out"
+  "$tool" info "$out"
+done <"$listing"
 exit "$status"
