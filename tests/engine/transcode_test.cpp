@@ -79,6 +79,30 @@ TEST_F(TranscodeTest, H264AacMp4WithPresetScalesAndKeepsTiming) {
   EXPECT_NEAR(file.DurationSeconds, 2.0, 0.05);
 }
 
+TEST_F(TranscodeTest, Mp4FamilyKeepsTheLastPicture) {
+  // The MP4 muxers end the edit list at the end of the last sample: a picture packet
+  // without a duration would make the last picture last nothing, and players (and the
+  // demuxer) would drop it.
+  for (const auto &[format, codec] : std::vector<std::pair<std::string, std::string>>{
+           {"mp4", "mpeg4"}, {"ipod", "mpeg4"}, {"ipod", "libx264"}, {"3gp", "h263"}}) {
+    SCOPED_TRACE(format + " " + codec);
+    engine_.Reset();
+    terminations_ = 0;
+    const std::string out = Out("last_" + format + "_" + codec + ".mp4");
+    Options options = {{"i", "short_clip.mp4"}, {"f", format}, {"vcodec", codec}, {"acodec", "aac"}};
+    if (codec == "h263") options.push_back({"s", "176x144"});
+    ASSERT_TRUE(Configure(options, out));
+    ASSERT_TRUE(RunJob());
+    const FileSummary file = ReadOutput(out);
+    const StreamSummary *v = file.First(AVMEDIA_TYPE_VIDEO);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->Frames, 25);
+    EXPECT_TRUE(Consecutive(v->PatternFrames, 0));
+    EXPECT_NEAR(v->LastSeconds, 0.96, 0.001);
+    engine_.FreeAll();
+  }
+}
+
 TEST_F(TranscodeTest, AudioOnlyMp3FromAVideoFile) {
   const std::string out = Out("sound.mp3");
   ASSERT_TRUE(
