@@ -553,6 +553,9 @@ private:
   // decoding, the video steps and every output fed by the stream. 0 handled, -1 the
   // decoder refused the packet. Raises FFmpegException for encoding and muxing failures.
   int ProcessPacket(TInputStreamRecord &ist, int istIndex, const AVPacket *packet);
+  // Whether the frame just decoded (its times are the stream's Pts and NextPts) lies
+  // wholly before the start time or at or after the end of the recording time.
+  bool OutsideRecordingWindow(const TInputStreamRecord &ist, AVMediaType type) const;
   // One decoded frame: input clock, video pre-processing, rate emulation, outputs.
   void ProcessDecodedFrame(TInputStreamRecord &ist, int istIndex, AVFrame *frame);
   // Hands one (decoded or filtered) frame to every encoding output fed by the stream.

@@ -269,6 +269,25 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRecord &ost, TInputStreamRecord &ist
   int size = samples->nb_samples; // input samples still to convert
   int silence = 0;                // input samples of silence to put before them
 
+  // The output starts and ends on the sample: the part of a block before the start
+  // time or past the recording time is cut off.
+  int skipped = 0;
+  if (const std::int64_t leadUs = job_.StartTimeUs - ist.Pts; leadUs > 0 && inRate > 0) {
+    skipped =
+        int(std::min<std::int64_t>(ff::av_rescale_rnd(leadUs, inRate, AV_TIME_BASE, AV_ROUND_UP), size));
+    size -= skipped;
+    OffsetPlanes(samples->extended_data, inFormat, inChannels, skipped, planes);
+  }
+  if (job_.RecordingTimeUs != INT64_MAX && inRate > 0) {
+    const std::int64_t endUs = job_.StartTimeUs + job_.RecordingTimeUs;
+    const std::int64_t room =
+        ff::av_rescale_rnd(endUs - ist.Pts, inRate, AV_TIME_BASE, AV_ROUND_UP) - skipped;
+    size = int(std::clamp<std::int64_t>(room, 0, size));
+  }
+  if (size <= 0) return;
+  // Where this block's first kept sample belongs on the output's clock.
+  const double syncTime = SyncTime(ost) + (inRate > 0 ? double(skipped) / inRate : 0.0);
+
   // Samples produced but not yet encoded: in the FIFO and inside the resampler.
   const auto pending = [&] {
     std::int64_t waiting = ff::av_audio_fifo_size(ost.Fifo.get());
@@ -277,14 +296,14 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRecord &ost, TInputStreamRecord &ist
   };
 
   if (job_.AudioSyncMethod != 0) {
-    const double delta = SyncTime(ost) * encRate - double(ost.SyncOutputPts) - double(pending());
+    const double delta = syncTime * encRate - double(ost.SyncOutputPts) - double(pending());
     const auto inDelta = static_cast<std::int64_t>(delta * inRate / encRate);
     if (std::fabs(delta) > kDriftNoiseSamples) {
       if (ist.IsStart || std::fabs(delta) > job_.AudioDriftThreshold * encRate) {
         if (inDelta < 0) {
           const int drop = static_cast<int>(std::min<std::int64_t>(-inDelta, size));
           size -= drop;
-          OffsetPlanes(samples->extended_data, inFormat, inChannels, drop, planes);
+          OffsetPlanes(samples->extended_data, inFormat, inChannels, skipped + drop, planes);
           if (job_.Verbose > 2) LogFmt(llVerbose, "discarding %d audio samples", static_cast<int>(-delta));
           if (size <= 0) return;
           ist.IsStart = false;
@@ -310,7 +329,7 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRecord &ost, TInputStreamRecord &ist
       }
     }
   } else {
-    ost.SyncOutputPts = std::llround(SyncTime(ost) * encRate) - pending();
+    ost.SyncOutputPts = std::llround(syncTime * encRate) - pending();
   }
 
   if (silence > 0) {

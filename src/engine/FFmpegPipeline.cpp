@@ -99,6 +99,19 @@ int TCustomFFmpeg::ProcessPacket(TInputStreamRecord &ist, int istIndex, const AV
   return result;
 }
 
+bool TCustomFFmpeg::OutsideRecordingWindow(const TInputStreamRecord &ist, AVMediaType type) const {
+  // A start time given before the input was applied by seeking: the input then begins
+  // at the key frame before the wanted time, and its lead-in has negative times (the
+  // start time is 0 by now). Nothing of it belongs in the output; a muxer shifting
+  // negative times up (Matroska) would move every stream by the lead-in otherwise.
+  // An audio block reaching past the start is kept: the audio output trims it.
+  const std::int64_t endUs = type == AVMEDIA_TYPE_AUDIO ? ist.NextPts : ist.Pts + 1;
+  if (endUs <= job_.StartTimeUs) return true;
+  // The loop stops reading at the recording time by decoding order; pictures that a
+  // decoder reorders or holds back can still show after it.
+  return job_.RecordingTimeUs != INT64_MAX && ist.Pts >= job_.StartTimeUs + job_.RecordingTimeUs;
+}
+
 void TCustomFFmpeg::ProcessDecodedFrame(TInputStreamRecord &ist, int istIndex, AVFrame *frame) {
   const AVRational tb = ist.Stream->time_base;
   const AVMediaType type = ist.Stream->codecpar->codec_type;
@@ -130,7 +143,7 @@ void TCustomFFmpeg::ProcessDecodedFrame(TInputStreamRecord &ist, int istIndex, A
     if (ist.Pts - elapsed > 1000) ff::av_usleep(unsigned((ist.Pts - elapsed)));
   }
 
-  if (job_.StartTimeUs != 0 && ist.Pts < job_.StartTimeUs) return;
+  if (OutsideRecordingWindow(ist, type)) return;
   if (filtering && ist.OutputVideoFilter) {
     while (PullFilteredFrame(ist)) {
       AVFrame *picture = ist.FilteredPicture.get();

@@ -79,6 +79,30 @@ TEST_F(TranscodeTest, H264AacMp4WithPresetScalesAndKeepsTiming) {
   EXPECT_NEAR(file.DurationSeconds, 2.0, 0.05);
 }
 
+TEST_F(TranscodeTest, Mp4FamilyKeepsTheLastPicture) {
+  // The MP4 muxers end the edit list at the end of the last sample: a picture packet
+  // without a duration would make the last picture last nothing, and players (and the
+  // demuxer) would drop it.
+  for (const auto &[format, codec] : std::vector<std::pair<std::string, std::string>>{
+           {"mp4", "mpeg4"}, {"ipod", "mpeg4"}, {"ipod", "libx264"}, {"3gp", "h263"}}) {
+    SCOPED_TRACE(format + " " + codec);
+    engine_.Reset();
+    terminations_ = 0;
+    const std::string out = Out("last_" + format + "_" + codec + ".mp4");
+    Options options = {{"i", "short_clip.mp4"}, {"f", format}, {"vcodec", codec}, {"acodec", "aac"}};
+    if (codec == "h263") options.push_back({"s", "176x144"});
+    ASSERT_TRUE(Configure(options, out));
+    ASSERT_TRUE(RunJob());
+    const FileSummary file = ReadOutput(out);
+    const StreamSummary *v = file.First(AVMEDIA_TYPE_VIDEO);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->Frames, 25);
+    EXPECT_TRUE(Consecutive(v->PatternFrames, 0));
+    EXPECT_NEAR(v->LastSeconds, 0.96, 0.001);
+    engine_.FreeAll();
+  }
+}
+
 TEST_F(TranscodeTest, AudioOnlyMp3FromAVideoFile) {
   const std::string out = Out("sound.mp3");
   ASSERT_TRUE(
@@ -155,6 +179,90 @@ TEST_F(TranscodeTest, StartAndRecordingTimeCutTheInput) {
     EXPECT_TRUE(Consecutive(v.PatternFrames, v.PatternFrames.front()));
     EXPECT_NEAR(v.FirstSeconds, 0.0, 0.001);
     engine.FreeAll();
+  }
+}
+
+TEST_F(TranscodeTest, StartTimeCutsBothStreamsToTheRecordingTimeInEveryContainer) {
+  // Seeking lands on the key frame before the start; that lead-in has negative times
+  // and must not reach the output: Matroska and AVI would keep it (Matroska shifting
+  // every stream by it), MP4 would hide it behind an edit list. The recording time
+  // cuts the audio on the sample and the video at the picture showing at its end.
+  constexpr double kFrame = 0.04, kAudioFrame = 1024.0 / 44100;
+  for (const std::string ext : {"mkv", "mp4", "avi"}) {
+    for (const bool seekInput : {true, false}) {
+      SCOPED_TRACE(ext + (seekInput ? ", -ss before -i" : ", -ss after -i"));
+      engine_.Reset();
+      terminations_ = 0;
+      const std::string out = Out(std::string(seekInput ? "in." : "out.") + ext);
+      // AVI keeps no presentation times, so it gets an encoder without reordering.
+      const bool avi = ext == "avi";
+      Options options = {{"i", "h264_aac.mp4"},
+                         {"t", "1"},
+                         {"vcodec", avi ? "mpeg4" : "libx264"},
+                         {"acodec", avi ? "libmp3lame" : "aac"}};
+      options.insert(seekInput ? options.begin() : options.begin() + 1, {"ss", "0.5"});
+      ASSERT_TRUE(Configure(options, out));
+      ASSERT_TRUE(RunJob());
+      const FileSummary file = ReadOutput(out);
+      const StreamSummary *v = file.First(AVMEDIA_TYPE_VIDEO);
+      const StreamSummary *a = file.First(AVMEDIA_TYPE_AUDIO);
+      ASSERT_TRUE(v && a);
+      // Matroska has no room for the AAC encoder's delay: every stream moves by it.
+      EXPECT_NEAR(v->FirstSeconds, 0.0, kAudioFrame + 0.001);
+      // AVI's times are counted from the decoder's first output, one picture late.
+      if (!avi) {
+        EXPECT_NEAR(v->LastSeconds + kFrame - v->FirstSeconds, 1.0, 0.001);
+      }
+      EXPECT_EQ(v->Frames, 25);
+      ASSERT_FALSE(v->PatternFrames.empty());
+      EXPECT_EQ(v->PatternFrames.front(), 13); // the first picture at or after 0.5 s
+      EXPECT_TRUE(Consecutive(v->PatternFrames, 13));
+      EXPECT_NEAR(a->FirstSeconds, 0.0, 0.001);
+      // One second of sound, plus the encoder's delay and its last frame's padding
+      // where the container does not trim them.
+      EXPECT_GE(double(a->Samples), 44100.0);
+      EXPECT_LE(double(a->Samples), 44100.0 + (avi ? 2 * 1152 + 1105 : 2 * 1024));
+      EXPECT_GT(a->Rms, 0.1);
+      engine_.FreeAll();
+    }
+  }
+}
+
+TEST_F(TranscodeTest, ShortestEndsEveryStreamWithTheShortestInput) {
+  // Pictures from one input, sound from another that lasts half as long, and the
+  // other way round: with "shortest" the longer stream stops within a frame of the
+  // shorter one's end; without it each runs to the end of its own input.
+  struct Case {
+    const char *first, *second;
+    bool shortest;
+    double video, audio; // seconds expected
+  };
+  for (const Case c : {Case{"h264_aac.mp4", "short_clip.mp4", true, 1.0, 1.0},
+                       Case{"short_clip.mp4", "h264_aac.mp4", true, 1.0, 1.0},
+                       Case{"h264_aac.mp4", "short_clip.mp4", false, 2.0, 1.0}}) {
+    SCOPED_TRACE(std::string(c.first) + (c.shortest ? " shortest" : ""));
+    engine_.Reset();
+    terminations_ = 0;
+    const std::string out = Out("shortest.mp4");
+    Options options = {{"i", c.first}, {"i", c.second},     {"map", "0.0"},
+                       {"map", "1.1"}, {"vcodec", "mpeg4"}, {"acodec", "aac"}};
+    if (c.shortest) options.push_back({"shortest", "1"});
+    ASSERT_TRUE(Configure(options, out));
+    ASSERT_TRUE(RunJob());
+    const FileSummary file = ReadOutput(out);
+    const StreamSummary *v = file.First(AVMEDIA_TYPE_VIDEO);
+    const StreamSummary *a = file.First(AVMEDIA_TYPE_AUDIO);
+    ASSERT_TRUE(v && a);
+    // The loop reads whichever stream is behind, so one more picture may be written.
+    EXPECT_GE(v->Frames, int(c.video * 25));
+    EXPECT_LE(v->Frames, int(c.video * 25) + 1);
+    EXPECT_TRUE(Consecutive(v->PatternFrames, 0));
+    // An input's end is seen when it is read next, so the other stream may have gone
+    // a few frames further by then.
+    const double seconds = double(a->Samples) / a->SampleRate;
+    EXPECT_GE(seconds, c.audio);
+    EXPECT_LE(seconds, c.audio + 0.1);
+    engine_.FreeAll();
   }
 }
 
