@@ -103,8 +103,10 @@ TEST_F(ControlTest, SeekShowsThePictureAtTheTargetNext) {
   ASSERT_NE(landed, hooked.end());
   EXPECT_NEAR(landed->frame, 25, 1);
   EXPECT_NEAR(static_cast<double>(landed->pts), 1000000.0, kFrameUs);
+  // Playback is real time: on a loaded machine a late picture may be dropped unseen, so
+  // the order is what is certain, not that no frame was skipped.
   for (auto it = landed + 1; it != hooked.end(); ++it)
-    EXPECT_EQ(it->frame, (it - 1)->frame + 1);
+    EXPECT_GT(it->frame, (it - 1)->frame);
   EXPECT_GE(player.CurrentPosition(), 1000000 - kFrameUs);
 }
 
