@@ -307,8 +307,9 @@ TEST_F(TranscodeTest, JoinedInputsThroughDelayingEncodersKeepEverything) {
   ASSERT_TRUE(RunJob()) << engine_.ErrorMessage();
   const FileSummary file = ReadOutput(out);
   ASSERT_EQ(file.Streams.size(), 2u);
-  const StreamSummary &v = file.Streams[0].Type == AVMEDIA_TYPE_VIDEO ? file.Streams[0] : file.Streams[1];
-  const StreamSummary &a = file.Streams[0].Type == AVMEDIA_TYPE_VIDEO ? file.Streams[1] : file.Streams[0];
+  ASSERT_TRUE(file.First(AVMEDIA_TYPE_VIDEO) && file.First(AVMEDIA_TYPE_AUDIO));
+  const StreamSummary &v = *file.First(AVMEDIA_TYPE_VIDEO);
+  const StreamSummary &a = *file.First(AVMEDIA_TYPE_AUDIO);
   ASSERT_EQ(v.Frames, 100);
   const std::vector<int> first(v.PatternFrames.begin(), v.PatternFrames.begin() + 50);
   const std::vector<int> second(v.PatternFrames.begin() + 50, v.PatternFrames.end());
