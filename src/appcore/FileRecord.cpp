@@ -1,5 +1,7 @@
 #include "appcore/FileRecord.h"
 
+#include <algorithm>
+
 namespace tovi {
 
 bool TWmRec::CoversTime(std::int64_t ptsUs) const {
@@ -10,7 +12,8 @@ bool TWmRec::CoversTime(std::int64_t ptsUs) const {
 
 bool TlvFilesRecord::NeedsCustomHook() const {
   if (HasEffects()) return true;
-  return !Watermarks.empty() && (!Watermarks.front().Text.empty() || !Watermarks.front().PictureFile.empty());
+  return std::any_of(Watermarks.begin(), Watermarks.end(),
+                     [](const TWmRec &mark) { return !mark.Text.empty() || !mark.PictureFile.empty(); });
 }
 
 } // namespace tovi

@@ -67,7 +67,7 @@ struct TlvFilesRecord {
 
   bool HasEffects() const { return Brightness != 255 || Contrast != 0 || Saturation != 255 || Exposure != 0; }
   bool AnyCropMargin() const { return CropTop > 0 || CropBottom > 0 || CropLeft > 0 || CropRight > 0; }
-  // Picture adjustments, or a first watermark with a text or a picture file.
+  // Picture adjustments, or any watermark with a text or a picture file.
   bool NeedsCustomHook() const;
 };
 

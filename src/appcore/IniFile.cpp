@@ -45,14 +45,69 @@ bool IsComment(const std::string &line) {
   return t.empty() || t[0] == ';' || t[0] == '#';
 }
 
-// A key line "name=value" gives true, the trimmed name and the trimmed value.
+// A value holding a line break cannot stand on one line as it is: written plainly, the
+// text after the break would read as a key or a "[section]" of its own. Such a value is
+// written as "name*=text" (the star marks an encoded value, as in MIME parameters) with
+// "\\", "\n" and "\r" for backslash, LF and CR. Every other value is written exactly as
+// before, so files from earlier versions, backslashes in folder names included, read
+// back unchanged: no program key ends in "*", so no earlier line looks encoded.
+constexpr char kEncodedMark = '*';
+
+bool NeedsEncoding(const std::string &value) { return value.find_first_of("\r\n") != std::string::npos; }
+
+std::string EncodeValue(const std::string &value) {
+  std::string text;
+  text.reserve(value.size() + 8);
+  for (const char c : value) {
+    if (c == '\\')
+      text += "\\\\";
+    else if (c == '\n')
+      text += "\\n";
+    else if (c == '\r')
+      text += "\\r";
+    else
+      text += c;
+  }
+  return text;
+}
+
+// Undoes EncodeValue; a backslash before any other character is kept as it stands.
+std::string DecodeValue(const std::string &text) {
+  std::string value;
+  value.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    if (text[i] == '\\' && (next == '\\' || next == 'n' || next == 'r')) {
+      value += next == 'n' ? '\n' : next == 'r' ? '\r' : '\\';
+      ++i;
+    } else {
+      value += text[i];
+    }
+  }
+  return value;
+}
+
+// A key line "name=value" (or "name*=encoded value") gives true, the trimmed name and
+// the trimmed, decoded value.
 bool KeyLine(const std::string &line, std::string &key, std::string &value) {
   if (IsComment(line)) return false;
   const auto eq = line.find('=');
   if (eq == std::string::npos) return false;
   key = TrimBlanks(line.substr(0, eq));
   value = TrimBlanks(line.substr(eq + 1));
+  if (!key.empty() && key.back() == kEncodedMark) {
+    key = TrimBlanks(key.substr(0, key.size() - 1));
+    value = DecodeValue(value);
+  }
   return !key.empty();
+}
+
+// Names a line of their own could not hold, or that would read back as another name.
+bool UsableSectionName(const std::string &name) { return name.find_first_of("\r\n]") == std::string::npos; }
+bool UsableKeyName(const std::string &key) {
+  const std::string t = TrimBlanks(key);
+  return !t.empty() && t == key && key.find_first_of("\r\n=[;#") == std::string::npos &&
+         key.back() != kEncodedMark;
 }
 
 // Calls visit(sectionName, lineIndex, key, value) for every key line; stops when it
@@ -195,8 +250,11 @@ std::vector<std::string> TIniFile::ReadSections() const {
 }
 
 bool TIniFile::WriteString(const std::string &section, const std::string &key, const std::string &value) {
+  if (!UsableSectionName(section) || !UsableKeyName(key)) return false;
   std::vector<std::string> lines = ReadLines(fileName_);
-  const std::string newLine = key + "=" + TrimBlanks(value);
+  const std::string kept = TrimBlanks(value);
+  const std::string newLine =
+      NeedsEncoding(kept) ? key + kEncodedMark + "=" + EncodeValue(kept) : key + "=" + kept;
   // Find the section's header and the line after its last key.
   bool inSection = false;
   std::size_t insertAt = std::string::npos;

@@ -1,10 +1,12 @@
 // The INI files of the application (the settings file and the profile file).
 //
 // Sections in square brackets, key=value lines, section and key names matched without
-// regard to case, blanks around names and values ignored. Every read opens the file
-// and reads one value; every write rewrites the file at once (through a temporary file
-// renamed over it, so a crash never leaves half a file). There is no cached copy, so
-// two objects on the same path always agree.
+// regard to case, blanks around names and values ignored. A value holding a line break
+// (CR or LF) is stored as "key*=…" with "\\", "\n" and "\r" escapes and reads back
+// exactly; every other value is stored as it is, backslashes included. Every read opens
+// the file and reads one value; every write rewrites the file at once (through a
+// temporary file renamed over it, so a crash never leaves half a file). There is no
+// cached copy, so two objects on the same path always agree.
 //
 // Threads: any thread; concurrent writes to one file from several threads or
 // processes are not serialised (the last writer wins).
@@ -36,8 +38,11 @@ public:
   // The names of all sections in file order.
   std::vector<std::string> ReadSections() const;
 
-  // Writes one value, creating the file, the section or the key as needed. False when
-  // the file cannot be written (its folder missing or read-only).
+  // Writes one value (without blanks at either end), creating the file, the section or
+  // the key as needed. False when the file cannot be written (its folder missing or
+  // read-only), or for a name no line can hold: a section name with a line break or
+  // "]", a key that is empty, has blanks at an end, a line break, "=", "[", ";", "#", or
+  // ends in "*".
   bool WriteString(const std::string &section, const std::string &key, const std::string &value);
   bool WriteInteger(const std::string &section, const std::string &key, std::int64_t value);
   bool WriteBool(const std::string &section, const std::string &key, bool value);

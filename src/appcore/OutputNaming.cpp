@@ -23,14 +23,26 @@ std::string BaseName(const std::string &sourceFile) {
   return name;
 }
 
+// `base` + `tail` as one file name no longer than a folder entry may be: the base name
+// gives way, cut before a whole UTF-8 character so that no character is split.
+std::string FittedName(const std::string &base, const std::string &tail) {
+  if (base.size() + tail.size() <= kMaxFileNameBytes) return base + tail;
+  std::size_t keep = tail.size() < kMaxFileNameBytes ? kMaxFileNameBytes - tail.size() : 0;
+  // Continuation bytes are 10xxxxxx: step back to the first byte of a character.
+  while (keep > 0 && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80)
+    --keep;
+  return base.substr(0, keep) + tail;
+}
+
 } // namespace
 
 std::string UnusedOutputName(const std::string &folder, const std::string &sourceFile,
                              const std::string &suffix) {
-  const std::string base = IncludeTrailingPathDelimiter(folder) + BaseName(sourceFile);
-  std::string candidate = base + "_(new)" + suffix;
+  const std::string dir = IncludeTrailingPathDelimiter(folder);
+  const std::string base = BaseName(sourceFile);
+  std::string candidate = dir + FittedName(base, "_(new)" + suffix);
   for (long n = 1; NameTaken(candidate); ++n)
-    candidate = base + "_(new_" + std::to_string(n) + ")" + suffix;
+    candidate = dir + FittedName(base, "_(new_" + std::to_string(n) + ")" + suffix);
   return candidate;
 }
 
@@ -42,8 +54,10 @@ std::string MakeOutputName(TAppSettings &settings, const std::string &sourceFile
     if (warn)
       warn("Warning", "Cannot create output directory:" + folder + ".It will create default directory " +
                           fallback + "!");
+    // Should the default fail too, creating the output fails and the conversion says so.
     ForceDirectories(fallback);
     settings.SetOutPutDir(fallback);
+    return UnusedOutputName(fallback, sourceFile, suffix);
   }
   return UnusedOutputName(folder, sourceFile, suffix);
 }

@@ -135,9 +135,9 @@ void TParameterBuilder::AudioRates(int code, const TSourceFacts &source, TOutput
 }
 
 void TParameterBuilder::Volume(int code, TOutputOptions &out) const {
-  // The builder's default is "3" (almost silent), as the settings dialog never leaves
-  // the key out once the volume list has a selection.
-  const std::string v = Setting(code, "paraVolume", "3");
+  // A section without the key (written by hand or by an older version) keeps the
+  // source's volume: 256 is 100 %.
+  const std::string v = Setting(code, "paraVolume", "256");
   if (v != "256") out.AudioVolume = static_cast<std::int32_t>(ToInteger(v));
 }
 

@@ -16,7 +16,7 @@ std::string RateText(double value, const char *unit);
 // Microseconds as seconds with six decimals: "1.500000", "-0.023000".
 std::string SecondsText(std::int64_t us);
 
-// Unix seconds as local standard time (TimeZone.h): "2024-03-01 13:04:05".
+// Unix seconds as the local time of that instant (TimeZone.h): "2024-03-01 13:04:05".
 std::string LocalTimeStampText(std::int64_t unixSeconds);
 
 // The name a metadata key is shown with: the ID3v2 frame ids of the old demuxers

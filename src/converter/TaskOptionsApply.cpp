@@ -93,8 +93,8 @@ std::vector<TExtOption> ParseExtOptions(const std::string &text) {
 }
 
 std::int64_t RecordTimestampToUnix(double timestamp) {
-  // "Now" is taken as the current instant itself: going through the local date-time
-  // and back with the standard bias would be an hour off while daylight saving is on.
+  // "Now" is taken as the current instant itself rather than read back from a local
+  // date-time, which would lose the seconds' fraction and is ambiguous in a repeated hour.
   if (timestamp == 0) return static_cast<std::int64_t>(std::time(nullptr));
   return LocalToUnix(timestamp);
 }

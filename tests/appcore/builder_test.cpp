@@ -82,7 +82,7 @@ TEST_F(Builder, AudioOnlyProfileDropsVideoAndSubtitlesAndSetsNoPicture) {
   EXPECT_TRUE(out_.VideoFilters.empty());
   EXPECT_EQ(out_.VideoBitrate, -1);
   EXPECT_EQ(out_.CropTop, -1);
-  EXPECT_EQ(out_.AudioVolume, 3) << "an absent paraVolume reads as 3";
+  EXPECT_EQ(out_.AudioVolume, -1) << "an absent paraVolume leaves the volume unchanged";
 
   Profile("Format", "mp3"); // not a word the builder passes on: the extension decides
   Setting("paraVolume", "256");

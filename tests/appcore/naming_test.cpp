@@ -47,5 +47,28 @@ TEST(OutputNaming, MissingFolderIsCreatedAndAnUncreatableOneReported) {
   EXPECT_EQ(warning, "Cannot create output directory:" + bad + ".It will create default directory " +
                          DefaultOutputDir() + "!");
   EXPECT_EQ(s.OutPutDir(), DefaultOutputDir()) << "the default is stored for next time";
-  EXPECT_EQ(name, bad + "/clip_(new).mp4") << "this name still uses the folder read first";
+  EXPECT_EQ(name, DefaultOutputDir() + "/clip_(new).mp4") << "the name is made in the folder used";
+}
+
+// Names past 255 bytes cannot be created: the base name gives way, never inside a
+// character, and the mark and extension stay.
+TEST(OutputNaming, LongNamesAreShortenedOnCharacterBoundaries) {
+  tovi::test::TempDir out;
+  const std::string folder = out.path().string();
+  const std::string e = "\xC3\xA9";                           // é, two bytes
+  const std::string base = std::string(240, 'a') + e + e + e; // 246 bytes
+  const std::string first = UnusedOutputName(folder, "/clips/" + base + ".avi", ".mkv");
+  // 245 bytes are left for the base: the third é would be cut in half, so it goes.
+  EXPECT_EQ(first, folder + "/" + std::string(240, 'a') + e + e + "_(new).mkv");
+  std::ofstream(first) << "x";
+  ASSERT_TRUE(std::filesystem::exists(first)) << "a name of this length can be created";
+  const std::string second = UnusedOutputName(folder, "/clips/" + base + ".avi", ".mkv");
+  // 243 bytes are left: the cut comes before the second é.
+  EXPECT_EQ(second, folder + "/" + std::string(240, 'a') + e + "_(new_1).mkv");
+  std::ofstream(second) << "x";
+  EXPECT_TRUE(std::filesystem::exists(second));
+
+  // A name that fits is kept whole.
+  const std::string fits(255 - 10, 'b');
+  EXPECT_EQ(UnusedOutputName(folder, "/c/" + fits + ".avi", ".mkv"), folder + "/" + fits + "_(new).mkv");
 }

@@ -80,6 +80,51 @@ TEST(IniFile, RoundTripKeepsOtherSectionsAndMatchesNamesWithoutCase) {
   EXPECT_EQ(ini.ReadInteger("formatInfo1", "paraZoom", 42), 42);
 }
 
+// A folder name may hold line breaks; written plainly, the text after a break would come
+// back as keys and sections of its own.
+TEST(IniFile, ValuesWithLineBreaksCannotCreateKeysOrSections) {
+  ConfigFolder cfg;
+  const std::string file = cfg.File("x.ini");
+  {
+    std::ofstream out(file);
+    // Written by an earlier version: backslashes stand for themselves.
+    out << "[Settings]\nOutPutDir=C:\\new\\r\\n\\\\x\nmute=0\n";
+  }
+  TIniFile ini(file);
+  EXPECT_EQ(ini.ReadString("Settings", "OutPutDir", "?"), "C:\\new\\r\\n\\\\x");
+
+  const std::vector<std::string> values{
+      "/home/u/a\n[x]\nkey=value",       // LF, a section header and a key line inside
+      "/home/u/b\r\nmute=1\r[Other]\rz", // CR LF and lone CRs
+      "C:\\new\\n\\r\n\\",               // backslashes next to "n" and "r", a break, a last backslash
+      "plain\\path\\n",                  // no break: stored as it stands
+  };
+  for (const std::string &value : values) {
+    ASSERT_TRUE(ini.WriteString("Settings", "OutPutDir", value));
+    EXPECT_EQ(ini.ReadString("Settings", "OutPutDir", "?"), value);
+    EXPECT_EQ(ini.ReadSections(), std::vector<std::string>{"Settings"}) << value;
+    EXPECT_FALSE(ini.ValueExists("Settings", "key"));
+    EXPECT_FALSE(ini.ReadBool("Settings", "mute", true));
+    EXPECT_EQ(TIniFile(file).ReadString("settings", "outputdir", "?"), value) << "a fresh reader agrees";
+  }
+  EXPECT_NE(ReadAll(file).find("OutPutDir=plain\\path\\n\n"), std::string::npos)
+      << "a value without a break is written exactly as before";
+  // Blanks at the ends go, as for every value; inner ones stay.
+  ASSERT_TRUE(ini.WriteString("Settings", "note", " \n a\n b \r\n"));
+  EXPECT_EQ(ini.ReadString("Settings", "note", "?"), "a\n b");
+  // Names that no line can hold are refused, and the file is left as it was.
+  const std::string before = ReadAll(file);
+  for (const auto &[section, key] : {std::pair<std::string, std::string>{"Settings\n[x", "k"},
+                                     {"a]b", "k"},
+                                     {"Settings", "k\nz"},
+                                     {"Settings", "k=v"},
+                                     {"Settings", "[k"},
+                                     {"Settings", "k*"},
+                                     {"Settings", ""}})
+    EXPECT_FALSE(ini.WriteString(section, key, "v")) << section << "/" << key;
+  EXPECT_EQ(ReadAll(file), before);
+}
+
 TEST(IniFile, UnwritableFolderFailsTheWrite) {
   TIniFile ini("/nonexistent-folder-tovi/x.ini");
   EXPECT_FALSE(ini.WriteString("a", "b", "c"));

@@ -80,8 +80,12 @@ TEST(WatermarkTime, NeedsCustomHook) {
   EXPECT_TRUE(r.NeedsCustomHook());
   r.Brightness = 255;
   r.Watermarks.emplace_back();
-  EXPECT_FALSE(r.NeedsCustomHook()) << "an empty first item";
-  r.Watermarks[0].PictureFile = "/x.bmp";
+  EXPECT_FALSE(r.NeedsCustomHook()) << "an empty item";
+  r.Watermarks.emplace_back();
+  r.Watermarks[1].Text = "x";
+  EXPECT_TRUE(r.NeedsCustomHook()) << "a text behind an empty first item";
+  r.Watermarks[1].Text.clear();
+  r.Watermarks[1].PictureFile = "/x.bmp";
   EXPECT_TRUE(r.NeedsCustomHook());
 }
 

@@ -33,13 +33,14 @@ size_t IndexOf(const std::vector<std::string> &lines, const std::string &prefix)
 
 constexpr const char *kCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
 
-TEST(ProbeTextPieces, SignedSecondsAndStandardTimeStamps) {
+TEST(ProbeTextPieces, SignedSecondsAndLocalTimeStamps) {
   // A negative start (encoder delay) keeps its sign once, in front.
   EXPECT_EQ(SecondsText(-23000), "-0.023000");
   EXPECT_EQ(SecondsText(INT64_MIN), "-9223372036854.775808");
   EXPECT_EQ(RateText(24000.0 / 1001, "fps"), "23.98 fps");
   ::setenv("TZ", kCentralEurope, 1);
-  EXPECT_EQ(LocalTimeStampText(1719835200), "2024-07-01 13:00:00"); // summer: standard offset
+  EXPECT_EQ(LocalTimeStampText(1719835200), "2024-07-01 14:00:00"); // summer time: UTC+2
+  EXPECT_EQ(LocalTimeStampText(1704110400), "2024-01-01 13:00:00"); // winter: UTC+1
   ::unsetenv("TZ");
 }
 

@@ -32,16 +32,16 @@ TEST(ExtOptionsText, LinesNamesAndValues) {
   EXPECT_EQ(Pairs("acodec=aac<CRLF>newaudio=<CRLF>acodec=mp2"), Pairs("acodec=aac\r\nnewaudio=\nacodec=mp2"));
 }
 
-TEST(RecordTimestamp, DaysSince1899InLocalStandardTime) {
+TEST(RecordTimestamp, DaysSince1899InLocalTimeOfThatDate) {
   ASSERT_EQ(setenv("TZ", "UTC0", 1), 0);
   EXPECT_EQ(RecordTimestampToUnix(25569.0), 0);
   EXPECT_EQ(RecordTimestampToUnix(25570.5), 129600);
   EXPECT_EQ(RecordTimestampToUnix(25569.0 + 0.4 / 86400), 0); // rounded, not truncated
   EXPECT_EQ(RecordTimestampToUnix(25569.0 + 0.6 / 86400), 1);
-  // One hour ahead of UTC, with summer time rules that must not be applied.
+  // One hour ahead of UTC in winter, two in summer.
   ASSERT_EQ(setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1), 0);
   EXPECT_EQ(RecordTimestampToUnix(25569.0), -3600);
-  EXPECT_EQ(RecordTimestampToUnix(25569.0 + 200), 200 * 86400 - 3600); // a July date
+  EXPECT_EQ(RecordTimestampToUnix(25569.0 + 200), 200 * 86400 - 7200); // a July date
   // 0 is "now", whatever the zone.
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
   EXPECT_LE(std::llabs(RecordTimestampToUnix(0) - now), 2);
