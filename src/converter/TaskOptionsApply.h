@@ -33,8 +33,8 @@ struct TExtOption {
 std::vector<TExtOption> ParseExtOptions(const std::string &text);
 
 // The engine's recording time stamp (whole seconds since 1970 UTC) for a record's
-// Timestamp: days since 1899-12-30 in local standard time; 0 stands for now. Only for
-// values >= 0.
+// Timestamp: days since 1899-12-30 in local time, read with that date's own offset;
+// 0 stands for now. Only for values >= 0.
 std::int64_t RecordTimestampToUnix(double timestamp);
 
 // Applies an input record before its file is opened: its ExtOptions lines (without the

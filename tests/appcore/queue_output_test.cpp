@@ -13,7 +13,6 @@
 #include "ConversionTestSupport.h"
 #include "DecodedMedia.h"
 #include "appcore/IniFile.h"
-#include "appcore/OutputNaming.h"
 #include "appcore/ProfileCatalog.h"
 #include "appcore/ProfileChoices.h"
 #include "appcore/Settings.h"
@@ -212,7 +211,7 @@ TEST_F(QueueOutput, AVeryLongSourceNameConverts) {
   const TFileRow row = ConvertOne(RowFor(source.string()));
   const std::filesystem::path output(row.Record.DestinationFile);
   EXPECT_EQ(output.parent_path(), std::filesystem::path(*options_.OutDir));
-  EXPECT_LE(output.filename().string().size(), kMaxFileNameBytes);
+  EXPECT_LE(output.filename().string().size(), 255u);
   EXPECT_EQ(output.filename().string(), std::string(240, 'v') + e + e + "_(new).mkv");
   const DecodedMedia m = DecodeFile(output.string());
   EXPECT_EQ(m.width, 176);
