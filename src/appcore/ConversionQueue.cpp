@@ -29,13 +29,16 @@ std::string MissingStreams(const std::string &format, const std::string &videoEn
   // norm's size and rate; an audio profile makes an audio file.
   const bool needsAudio = audioProfile || fmt == "psp";
   const bool needsVideo =
-      !audioProfile && (fmt == "psp" || fmt == "dv" || videoEncoder == "mpeg2video" || fmt.ends_with("-dvd") ||
-                        fmt.ends_with("-vcd") || fmt.ends_with("-svcd"));
+      !audioProfile && (fmt == "psp" || fmt == "dv" || videoEncoder == "mpeg2video" ||
+                        fmt.ends_with("-dvd") || fmt.ends_with("-vcd") || fmt.ends_with("-svcd"));
   if (needsVideo && needsAudio && (!sourceHasVideo || !sourceHasAudio))
     return std::string("this profile needs a video and an audio stream and the source has no ") +
-           (!sourceHasVideo && !sourceHasAudio ? "video and no audio" : !sourceHasVideo ? "video" : "audio");
+           (!sourceHasVideo && !sourceHasAudio ? "video and no audio"
+            : !sourceHasVideo                  ? "video"
+                                               : "audio");
   if (needsVideo && !sourceHasVideo) return "this profile needs a video stream and the source has none";
-  if (needsAudio && !sourceHasAudio) return "this profile makes an audio file and the source has no audio stream";
+  if (needsAudio && !sourceHasAudio)
+    return "this profile makes an audio file and the source has no audio stream";
   return {};
 }
 
@@ -127,8 +130,8 @@ bool TConversionQueue::StartConversion(std::vector<TFileRow> &rows, const TStart
     const TSourceFacts facts = SourceFactsFromProbe(probe);
     if (const std::string missing =
             MissingStreams(profile.ReadString(section, "Format", ""),
-                           settings.Ini().ReadString(section, "paraVideoEncoder", ""), facts.VideoStreamCount > 0,
-                           probe.FirstAudioStreamIndex() >= 0);
+                           settings.Ini().ReadString(section, "paraVideoEncoder", ""),
+                           facts.VideoStreamCount > 0, probe.FirstAudioStreamIndex() >= 0);
         !missing.empty()) {
       probe.CloseFile();
       skip(profile.ReadString(section, "Description", section) + ": " + missing);

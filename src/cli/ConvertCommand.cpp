@@ -115,9 +115,9 @@ bool ParseWatermark(const std::string &arg, bool picture, TWmRec &mark) {
 }
 
 // The options that take a value, as the user types them.
-const std::set<std::string> kValueOptions = {"--profile",    "--out",        "--trim",           "--crop",
-                                             "--zoom",       "--brightness", "--contrast",       "--saturation",
-                                             "--exposure",   "--jobs",       "--watermark-text", "--watermark-image"};
+const std::set<std::string> kValueOptions = {
+    "--profile",  "--out",        "--trim",     "--crop", "--zoom",           "--brightness",
+    "--contrast", "--saturation", "--exposure", "--jobs", "--watermark-text", "--watermark-image"};
 
 // The terminal: progress lines and log lines from several threads. A redrawn progress
 // line is cleared before another line is written over it.

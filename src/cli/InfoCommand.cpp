@@ -23,9 +23,10 @@ std::string TerminalText(const std::string &text) {
 } // namespace
 
 int CmdInfo(int argc, char **argv) {
-  constexpr const char *kUsage = "usage: tovi-convert info [--] FILE...\n"
-                                 "Describes each file: container, duration, bit rate, metadata and streams.\n"
-                                 "Exit status: 0 every file described, 1 a file could not be read, 2 bad usage.\n";
+  constexpr const char *kUsage =
+      "usage: tovi-convert info [--] FILE...\n"
+      "Describes each file: container, duration, bit rate, metadata and streams.\n"
+      "Exit status: 0 every file described, 1 a file could not be read, 2 bad usage.\n";
   // Words starting with "-" are options until "--"; after it every word is a file name.
   std::vector<std::string> files;
   bool optionsEnded = false;

@@ -46,13 +46,14 @@ struct TPlayControl {
 
 std::string UsageText() {
   const std::string max = std::to_string(MAX_AUDIO_VOLUME);
-  return "usage: tovi-convert play [--paused] [--volume N] [--mute] [--] FILE\n"
-    "Plays FILE in a window of its own: Space pauses and resumes, the arrows seek\n"
-    "(left/right 5 s, down/up 30 s), S steps one picture, Esc stops.\n"
-    "  --paused     open paused on the first picture\n"
-    "  --volume N   0.." + max + " (default " + max + ")\n"
-    "  --mute       start muted\n"
-    "Exit status: 0 played to the end or stopped, 1 cannot be played, 2 bad usage.\n";
+  std::string text = "usage: tovi-convert play [--paused] [--volume N] [--mute] [--] FILE\n"
+                     "Plays FILE in a window of its own: Space pauses and resumes, the arrows seek\n"
+                     "(left/right 5 s, down/up 30 s), S steps one picture, Esc stops.\n"
+                     "  --paused     open paused on the first picture\n";
+  text += "  --volume N   0.." + max + " (default " + max + ")\n";
+  text += "  --mute       start muted\n"
+          "Exit status: 0 played to the end or stopped, 1 cannot be played, 2 bad usage.\n";
+  return text;
 }
 
 int Usage(const std::string &mistake) {

@@ -11,9 +11,10 @@
 namespace tovi::cli {
 
 int CmdProfiles(int argc, char **argv) {
-  constexpr const char *kUsage = "usage: tovi-convert profiles\n"
-                                 "Lists the output profiles by category with their codes and file extensions;\n"
-                                 "\"*\" marks the profile chosen in the settings file.\n";
+  constexpr const char *kUsage =
+      "usage: tovi-convert profiles\n"
+      "Lists the output profiles by category with their codes and file extensions;\n"
+      "\"*\" marks the profile chosen in the settings file.\n";
   if (argc > 0 && IsHelpWord(argv[0])) {
     std::printf("%s", kUsage);
     return 0;

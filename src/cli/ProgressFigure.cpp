@@ -18,7 +18,8 @@ bool TProgressFigure::Update(std::int64_t currentUs, std::int64_t totalUs, TCloc
   if (totalUs <= 0) return false;
   const int before = int(Percent());
   // Only a finished file shows 100 %.
-  const double reached = std::clamp(double(std::max<std::int64_t>(currentUs, 0)) / double(totalUs), 0.0, 0.999);
+  const double reached =
+      std::clamp(double(std::max<std::int64_t>(currentUs, 0)) / double(totalUs), 0.0, 0.999);
   fraction_ = std::max(fraction_, reached);
   return int(Percent()) != before;
 }

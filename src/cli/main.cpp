@@ -39,7 +39,8 @@ std::string VersionText(unsigned v) {
 
 int CmdVersion(int argc, char **argv) {
   if (argc > 0 && cli::IsHelpWord(argv[0])) {
-    std::printf("usage: tovi-convert version\nPrints the program's version and the loaded media libraries'.\n");
+    std::printf(
+        "usage: tovi-convert version\nPrints the program's version and the loaded media libraries'.\n");
     return 0;
   }
   if (argc > 0) {

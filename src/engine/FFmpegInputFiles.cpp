@@ -127,7 +127,8 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName) {
   // A start at or past the end would give a file without a single packet, reported as
   // a success; a file of unknown length is left to try.
   const std::int64_t startUs = job_.StartTimeUs;
-  if (startUs > 0 && context->duration != AV_NOPTS_VALUE && context->duration > 0 && startUs >= context->duration)
+  if (startUs > 0 && context->duration != AV_NOPTS_VALUE && context->duration > 0 &&
+      startUs >= context->duration)
     return fail(StringFormat("%s: the start time %.3f s is at or past the end of the input (%.3f s)",
                              fileName.c_str(), double(startUs) / AV_TIME_BASE,
                              double(context->duration) / AV_TIME_BASE));
@@ -216,7 +217,8 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName) {
   }
 
   // What is left to convert after the start: the progress total.
-  if (context->duration != AV_NOPTS_VALUE && context->duration - std::max<std::int64_t>(startUs, 0) > progressTotalUs_)
+  if (context->duration != AV_NOPTS_VALUE &&
+      context->duration - std::max<std::int64_t>(startUs, 0) > progressTotalUs_)
     progressTotalUs_ = context->duration - std::max<std::int64_t>(startUs, 0);
 
   const std::int64_t offset =

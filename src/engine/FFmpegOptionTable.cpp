@@ -18,7 +18,9 @@ namespace {
 // Sample rates and channel counts: a value of 0 or less would silently keep the source's.
 int PositiveInt(const std::string &name, const std::string &value) {
   const int n = StrictInt(value);
-  if (n <= 0) throw FFmpegException::Fmt("Invalid value \"%s\" for option \"%s\": must be above 0", value.c_str(), name.c_str());
+  if (n <= 0)
+    throw FFmpegException::Fmt("Invalid value \"%s\" for option \"%s\": must be above 0", value.c_str(),
+                               name.c_str());
   return n;
 }
 
@@ -27,7 +29,9 @@ int PositiveInt(const std::string &name, const std::string &value) {
 std::int64_t TCustomFFmpeg::ParseRecordingTime(const std::string &name, const std::string &value) {
   const std::int64_t us = ParseDuration(name, value);
   // A negative length would end the job before its first packet and leave an empty file.
-  if (us < 0) throw FFmpegException::Fmt("Invalid duration for %s: %s (must not be negative)", name.c_str(), value.c_str());
+  if (us < 0)
+    throw FFmpegException::Fmt("Invalid duration for %s: %s (must not be negative)", name.c_str(),
+                               value.c_str());
   return us;
 }
 

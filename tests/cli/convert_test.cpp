@@ -168,10 +168,10 @@ TEST_F(CliConvert, AProfileTheSourceCannotFillIsRefusedWithTheReason) {
     const char *source, *profile, *reason;
   } cases[] = {
       {"video_only.mp4", "400", "needs a video and an audio stream and the source has no audio"}, // PSP
-      {"audio_only.mp3", "403", "needs a video and an audio stream and the source has no video"},  // PSP
-      {"audio_only.mp3", "2301", "needs a video stream and the source has none"},                   // MPEG-2
-      {"audio_only.mp3", "2308", "needs a video stream and the source has none"},                   // DV
-      {"video_only.mp4", "2400", "makes an audio file and the source has no audio stream"},         // MP3
+      {"audio_only.mp3", "403", "needs a video and an audio stream and the source has no video"}, // PSP
+      {"audio_only.mp3", "2301", "needs a video stream and the source has none"},                 // MPEG-2
+      {"audio_only.mp3", "2308", "needs a video stream and the source has none"},                 // DV
+      {"video_only.mp4", "2400", "makes an audio file and the source has no audio stream"},       // MP3
   };
   for (const auto &c : cases) {
     const RunResult run =
@@ -198,8 +198,9 @@ TEST_F(CliConvert, ATrimStartPastTheEndIsRefused) {
 }
 
 TEST_F(CliConvert, HelpAndUsageMistakes) {
-  for (const char *words : {"--help", "-h", "help", "--version", "version", "info --help", "run --help",
-                            "convert --help", "convert -h", "play --help", "profiles --help", "version --help"}) {
+  for (const char *words :
+       {"--help", "-h", "help", "--version", "version", "info --help", "run --help", "convert --help",
+        "convert -h", "play --help", "profiles --help", "version --help"}) {
     const RunResult run = RunCli(words);
     EXPECT_EQ(run.exitCode, 0) << words << run.err;
     EXPECT_FALSE(run.out.empty()) << words;

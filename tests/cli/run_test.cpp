@@ -226,8 +226,8 @@ TEST(CliRun, UnknownOptionsAndRefusedValuesAreUsageErrorsNamingTheOption) {
   EXPECT_TRUE(run.out.starts_with("{\"event\":\"refused\",\"task\":0,\"message\":\"option -itsofset: "))
       << run.out;
   // Known options with good values still pass the check (names are not case-sensitive).
-  EXPECT_EQ(RunTool({"run", "-i", input, "-VCODEC", "mpeg4", "-acodec", "mp2", "-ar", "22050", "-ac", "1", "-t", "1",
-                     "-g", "12", out})
+  EXPECT_EQ(RunTool({"run", "-i", input, "-VCODEC", "mpeg4", "-acodec", "mp2", "-ar", "22050", "-ac", "1",
+                     "-t", "1", "-g", "12", out})
                 .exitCode,
             0);
 }
@@ -254,7 +254,8 @@ TEST(CliRun, AStartAtOrPastTheEndIsRefusedAndLeavesNoFile) {
     EXPECT_FALSE(fs::exists(out));
   }
   // Just before the end is a (short) conversion.
-  const RunResult run = RunTool({"run", "-ss", "1.5", "-i", input, "-vcodec", "mpeg4", "-acodec", "mp2", out});
+  const RunResult run =
+      RunTool({"run", "-ss", "1.5", "-i", input, "-vcodec", "mpeg4", "-acodec", "mp2", out});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NEAR(double(Duration(out)), 0.5e6, 0.15e6);
 }
@@ -272,7 +273,8 @@ TEST(CliRun, UsageMistakesAreNamed) {
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.err.find("unexpected word 'stray'"), std::string::npos) << run.err;
   // "--" ends the options: an output whose name starts with "-".
-  run = RunCli("run -i '" + input + "' -vcodec mpeg4 -acodec mp2 -t 0.5 -- -dash.mkv", "cd '" + dir.path().string() + "' &&");
+  run = RunCli("run -i '" + input + "' -vcodec mpeg4 -acodec mp2 -t 0.5 -- -dash.mkv",
+               "cd '" + dir.path().string() + "' &&");
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_GT(Duration(dir.file("-dash.mkv")), 0);
 }
