@@ -131,6 +131,12 @@ public:
     lineOpen_ = false;
     std::fflush(stderr);
   }
+  // Leaves a redrawn progress line as it stands, the next line below it.
+  void KeepProgress() {
+    std::lock_guard lock(mutex_);
+    if (lineOpen_) std::fprintf(stderr, "\n");
+    lineOpen_ = false;
+  }
   // A progress line: redrawn in place on a terminal, else a whole line.
   void Progress(const std::string &text) {
     if (!redraw_) return Line(text);
@@ -367,9 +373,11 @@ int CmdConvert(int argc, char **argv) {
     if (info.Finished) {
       // A short file may end before its first report: its 100 % is shown all the same.
       if (figure.Finish(now)) screen.Progress(tag(info.TaskIndex) + "  " + figure.Text());
+      screen.KeepProgress();
       screen.Line(tag(info.TaskIndex) + " -> " + r.Record.DestinationFile);
     } else if (info.Exception) {
       ++run.failed;
+      screen.KeepProgress();
       screen.Line(tag(info.TaskIndex) + " failed: " + info.ExceptionMsg);
     } else {
       // Stopped: the part written so far carries the name of a finished conversion, so

@@ -294,3 +294,18 @@ TEST_F(CliConvert, CtrlCAndSigtermStopWithoutLeavingAnIncompleteOutput) {
     EXPECT_LT(complete, 6) << seen;
   }
 }
+
+TEST_F(CliConvert, AFailureShowsTheLibraryMessageThatExplainsIt) {
+  {
+    // An audio bit rate the MP2 encoder does not have.
+    std::ofstream settings(config_.file("tovivi4ziridavevudezu.ini"));
+    settings << "[formatInfo2300]\nparaVideoEncoder=mpeg1video\nparaAudioEncoder=mp2\nparaAudioBitRate=300\n"
+                "paraVideoSize=352x288\nparaFrameRate=25\nparaVolume=256\n";
+  }
+  const RunResult run = RunCli("convert " + Quote(tovi::test::FixturePath("h264_aac.mp4")) +
+                               " --profile 2300 --out " + Quote(out_.path().string()));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("bitrate 300 is not allowed in mp2"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("[1/1] h264_aac.mp4 failed: Error while opening encoder"), std::string::npos) << run.err;
+  EXPECT_TRUE(std::filesystem::is_empty(out_.path()));
+}
