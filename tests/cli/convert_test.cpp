@@ -306,6 +306,7 @@ TEST_F(CliConvert, AFailureShowsTheLibraryMessageThatExplainsIt) {
                                " --profile 2300 --out " + Quote(out_.path().string()));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("bitrate 300 is not allowed in mp2"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("[1/1] h264_aac.mp4 failed: Error while opening encoder"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("[1/1] h264_aac.mp4 failed: Error while opening encoder"), std::string::npos)
+      << run.err;
   EXPECT_TRUE(std::filesystem::is_empty(out_.path()));
 }

@@ -233,14 +233,14 @@ TEST_F(OptionTest, CheckOptionNamesUnknownNamesAndRefusedValues) {
   EXPECT_EQ(checked("ss", "later"), "Invalid duration specification for ss: later");
   EXPECT_EQ(checked("g", " "), "Missing value for option 'g'");
   // Known names with good values pass: table options, generic, prefixed and private ones.
-  for (const auto &[name, value] : std::vector<std::pair<std::string, std::string>>{
-           {"vcodec", "nosuchcodec"}, // found only when applied
-           {"b", "800k"},
-           {"g", "12"},
-           {"ar", "48000"},
-           {"t", "1.5"},
-           {"vstrict", "1"},
-           {"preset", "fast"}})
+  for (const auto &[name, value] :
+       std::vector<std::pair<std::string, std::string>>{{"vcodec", "nosuchcodec"}, // found only when applied
+                                                        {"b", "800k"},
+                                                        {"g", "12"},
+                                                        {"ar", "48000"},
+                                                        {"t", "1.5"},
+                                                        {"vstrict", "1"},
+                                                        {"preset", "fast"}})
     EXPECT_NO_THROW(engine_.CheckOption(name, value)) << name;
 }
 
