@@ -18,6 +18,30 @@ std::optional<TThreadPriority> PriorityFromSetting(int value) {
   }
 }
 
+std::string MissingStreams(const std::string &format, const std::string &videoEncoder, bool sourceHasVideo,
+                           bool sourceHasAudio) {
+  std::string fmt;
+  for (const char c : format)
+    fmt += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  const bool audioProfile = videoEncoder.find_first_not_of(" \t") == std::string::npos;
+  // PSP files hold exactly one video and one audio stream (the muxer refuses anything
+  // else); DV and the DVD/VCD-style MPEG profiles are built around a picture of a
+  // norm's size and rate; an audio profile makes an audio file.
+  const bool needsAudio = audioProfile || fmt == "psp";
+  const bool needsVideo =
+      !audioProfile && (fmt == "psp" || fmt == "dv" || videoEncoder == "mpeg2video" ||
+                        fmt.ends_with("-dvd") || fmt.ends_with("-vcd") || fmt.ends_with("-svcd"));
+  if (needsVideo && needsAudio && (!sourceHasVideo || !sourceHasAudio))
+    return std::string("this profile needs a video and an audio stream and the source has no ") +
+           (!sourceHasVideo && !sourceHasAudio ? "video and no audio"
+            : !sourceHasVideo                  ? "video"
+                                               : "audio");
+  if (needsVideo && !sourceHasVideo) return "this profile needs a video stream and the source has none";
+  if (needsAudio && !sourceHasAudio)
+    return "this profile makes an audio file and the source has no audio stream";
+  return {};
+}
+
 TConversionQueue::TConversionQueue(TCustomConverter &converter, const TGlobalObject &global)
     : converter_(converter), global_(global) {}
 
@@ -104,6 +128,15 @@ bool TConversionQueue::StartConversion(std::vector<TFileRow> &rows, const TStart
     }
     if (rec.TrimLength > 0) out.Duration = rec.TrimLength;
     const TSourceFacts facts = SourceFactsFromProbe(probe);
+    if (const std::string missing =
+            MissingStreams(profile.ReadString(section, "Format", ""),
+                           settings.Ini().ReadString(section, "paraVideoEncoder", ""),
+                           facts.VideoStreamCount > 0, probe.FirstAudioStreamIndex() >= 0);
+        !missing.empty()) {
+      probe.CloseFile();
+      skip(profile.ReadString(section, "Description", section) + ": " + missing);
+      continue;
+    }
     try {
       builder.BuildConversionParameters(rec, code, out, facts, in);
     } catch (...) {

@@ -95,6 +95,14 @@ private:
   TWatermarkRenderer renderer_;
 };
 
+// Why a profile cannot be made from a source: "" when it can. `format` is the profile's
+// Format key, `videoEncoder` the user's paraVideoEncoder (empty for an audio profile).
+// Decided by what the profile's container or device requires (a PSP file needs video and
+// audio, DV and MPEG-2 video profiles need video, an audio profile needs audio); other
+// video profiles take a source without video or without audio.
+std::string MissingStreams(const std::string &format, const std::string &videoEncoder, bool sourceHasVideo,
+                           bool sourceHasAudio);
+
 // Priority setting of the settings file (0 idle, 1 normal, 2 lower, 3 lowest) as a
 // thread priority; nullopt for other values (left unchanged).
 std::optional<TThreadPriority> PriorityFromSetting(int value);

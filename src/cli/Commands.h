@@ -1,7 +1,14 @@
 // The commands of tovi-convert. Each returns the process exit code.
 #pragma once
 
+#include <cstring>
+
 namespace tovi::cli {
+
+// "--help" or "-h": the command's usage on stdout and exit 0.
+inline bool IsHelpWord(const char *word) {
+  return std::strcmp(word, "--help") == 0 || std::strcmp(word, "-h") == 0;
+}
 
 // info FILE...: the probe's description of each file.
 int CmdInfo(int argc, char **argv);

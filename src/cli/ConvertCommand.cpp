@@ -4,8 +4,15 @@
 // is the GUI's own (the chosen profile, the user's per-profile settings, the output
 // folder). Flags that only concern this run (--profile, --out, --zoom) are not written
 // back.
+#include <unistd.h>
+
+#include <chrono>
 #include <climits>
+#include <csignal>
 #include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <set>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,15 +26,19 @@
 #include "appcore/ProfileCatalog.h"
 #include "appcore/WatermarkRenderer.h"
 #include "cli/Commands.h"
+#include "cli/ProgressFigure.h"
+#include "cli/StopSignals.h"
 #include "converter/Converter.h"
 #include "media/EntryPoints.h"
+#include "media/FFmpegLogger.h"
 #include "media/FileUtils.h"
+#include "media/StringFormat.h"
 
 namespace tovi::cli {
 namespace {
 
 constexpr const char *kUsage =
-    "usage: tovi-convert convert FILE... [OPTION]...\n"
+    "usage: tovi-convert convert FILE... [OPTION]... [--] [FILE]...\n"
     "  --profile NAME|CODE   output profile (see tovi-convert profiles); default: the GUI's choice\n"
     "  --out DIR             output folder; default: the GUI's output folder\n"
     "  --trim START[-END]    convert from START to END (seconds or [HH:]MM:SS[.frac])\n"
@@ -41,7 +52,14 @@ constexpr const char *kUsage =
     "                        (default 125) from second START to second END (default: whole file)\n"
     "  --jobs N              files converted at the same time (default 1)\n"
     "  --yes-320x240         answer Yes when the profile's frame size is invalid (use 320x240)\n"
-    "Exit status: 0 all files converted, 1 a file failed, 2 bad usage.\n";
+    "  -h, --help            this text\n"
+    "  --                    ends the options: every later word is a FILE\n"
+    "Progress: one line per file, redrawn on a terminal; whole lines tagged with the file\n"
+    "otherwise or with --jobs above 1. Warnings and errors of the conversion are shown.\n"
+    "Ctrl-C or SIGTERM stops: a file being converted is removed (it would be incomplete),\n"
+    "files already done stay.\n"
+    "Exit status: 0 all files converted, 1 a file failed, 2 bad usage, 130 stopped by\n"
+    "Ctrl-C (143 by SIGTERM).\n";
 
 int Fail(const std::string &message) {
   std::fprintf(stderr, "tovi-convert: %s\n", message.c_str());
@@ -96,13 +114,56 @@ bool ParseWatermark(const std::string &arg, bool picture, TWmRec &mark) {
   return true;
 }
 
+// The options that take a value, as the user types them.
+const std::set<std::string> kValueOptions = {
+    "--profile",  "--out",        "--trim",     "--crop", "--zoom",           "--brightness",
+    "--contrast", "--saturation", "--exposure", "--jobs", "--watermark-text", "--watermark-image"};
+
+// The terminal: progress lines and log lines from several threads. A redrawn progress
+// line is cleared before another line is written over it.
+class TScreen {
+public:
+  explicit TScreen(bool redraw) : redraw_(redraw) {}
+  // A whole line (no line break at the end).
+  void Line(const std::string &text) {
+    std::lock_guard lock(mutex_);
+    std::fprintf(stderr, "%s%s\n", lineOpen_ ? "\r\033[K" : "", text.c_str());
+    lineOpen_ = false;
+    std::fflush(stderr);
+  }
+  // Leaves a redrawn progress line as it stands, the next line below it.
+  void KeepProgress() {
+    std::lock_guard lock(mutex_);
+    if (lineOpen_) std::fprintf(stderr, "\n");
+    lineOpen_ = false;
+  }
+  // A progress line: redrawn in place on a terminal, else a whole line.
+  void Progress(const std::string &text) {
+    if (!redraw_) return Line(text);
+    std::lock_guard lock(mutex_);
+    std::fprintf(stderr, "\r%s\033[K", text.c_str());
+    lineOpen_ = true;
+    std::fflush(stderr);
+  }
+
+private:
+  std::mutex mutex_; // protects lineOpen_ and the order of what reaches stderr
+  const bool redraw_;
+  bool lineOpen_ = false;
+};
+
 struct TRun {
-  std::mutex lock;                     // protects rows, the counters and the terminal output
+  std::mutex lock;                     // protects rows, the counters, figures and slotFree
   std::condition_variable endedSignal; // signalled by every notice
   bool allEnded = false;
   int ended = 0; // task notices handled
   int failed = 0;
+  int stopped = 0;
   std::vector<TFileRow> rows;
+  std::vector<cli::TProgressFigure> figures; // per task
+  // When a job slot became free: the next task to report began then (tasks start in
+  // order as earlier ones end).
+  std::deque<cli::TProgressFigure::TClock::time_point> slotFree;
 };
 
 } // namespace
@@ -115,24 +176,30 @@ int CmdConvert(int argc, char **argv) {
   std::vector<std::pair<bool, std::string>> marks;
   int jobs = 1;
   bool yes320 = false;
+  bool optionsEnded = false;
   for (int i = 0; i < argc; ++i) {
     const std::string a = argv[i];
-    const auto value = [&](std::string &out) {
-      if (i + 1 >= argc) return false;
-      out = argv[++i];
-      return true;
-    };
     std::string v;
+    if (optionsEnded || a.empty() || a[0] != '-' || a == "-" || (a[1] != '-' && a != "-h")) {
+      files.push_back(a); // a file name, even one starting with a single "-"
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
     if (a == "--help" || a == "-h") {
       std::printf("%s", kUsage);
       return 0;
-    } else if (a == "--yes-320x240") {
+    }
+    if (a == "--yes-320x240") {
       yes320 = true;
-    } else if (a.rfind("--", 0) != 0) {
-      files.push_back(a);
-    } else if (!value(v)) {
-      return Fail(a + " needs a value\n" + kUsage);
-    } else if (a == "--profile") {
+      continue;
+    }
+    if (!kValueOptions.count(a)) return Fail("unknown option " + a + " (see tovi-convert convert --help)");
+    if (i + 1 >= argc) return Fail(a + " needs a value");
+    v = argv[++i];
+    if (a == "--profile") {
       const auto code = LookupProfile(v);
       if (!code) return Fail("no single profile matches \"" + v + "\" (see tovi-convert profiles)");
       options.ProfileCode = *code;
@@ -156,11 +223,9 @@ int CmdConvert(int argc, char **argv) {
       marks.emplace_back(a == "--watermark-image", v);
     } else if (a == "--jobs") {
       if (!ParseInt(v, 1, 64, jobs)) return Fail("--jobs takes 1..64");
-    } else {
-      return Fail("unknown option " + a + "\n" + kUsage);
     }
   }
-  if (files.empty()) return Fail(std::string("no input file\n") + kUsage);
+  if (files.empty()) return Fail(std::string("no input file given\n") + kUsage);
 
   TFFConverter converter;
   try {
@@ -222,6 +287,27 @@ int CmdConvert(int argc, char **argv) {
     std::fprintf(stderr, "tovi-convert: %s: %s\n", title.c_str(), message.c_str());
   };
 
+  // Warnings and errors explain a failure (a muxer's reason, an encoder's refusal); they
+  // are shown as they come. The failure itself is printed with its file, so its llQuiet
+  // copy is left out.
+  const bool tty = isatty(fileno(stderr)) != 0;
+  TScreen screen(tty && jobs == 1);
+  TFFLogger &logger = TFFLogger::Instance();
+  logger.SetTriggerEventInMainThread(false);
+  logger.SetLogLevel(llWarning);
+  // The handler refers to the screen: it goes before the screen does.
+  struct TLogHandlerReset {
+    ~TLogHandlerReset() { TFFLogger::Instance().SetOnLog({}); }
+  } logHandlerReset;
+  // Runs on any thread that logs.
+  logger.SetOnLog([&screen](const void *, std::uint32_t, TLogLevel level, const std::string &text) {
+    if (level == llQuiet || level > llWarning) return;
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+      line.pop_back();
+    if (!line.empty()) screen.Line("tovi-convert: " + line);
+  });
+
   TConversionQueue queue(converter, global);
   converter.SetThreadCount(jobs > 1 ? 1 : 0);
   converter.SetPreviewBitmap(false);
@@ -238,15 +324,35 @@ int CmdConvert(int argc, char **argv) {
   const int tasks = converter.TaskCount();
   if (tasks == 0) return 1;
   converter.SetPreview(false); // no preview window on a terminal
+  run.figures.resize(static_cast<std::size_t>(tasks));
 
+  // "[2/3] clip.mp4" for task 1.
+  const auto tag = [&](int task) {
+    const auto &row = run.rows[static_cast<std::size_t>(queue.TaskRows()[static_cast<std::size_t>(task)])];
+    return StringFormat("[%d/%d] ", task + 1, tasks) + std::filesystem::path(row.Caption).filename().string();
+  };
+
+  // Runs on the job's thread (the canvas locked by the engine).
   converter.SetOnCustomHook(
       [&](TCustomConverter &, PHookInfo info) { queue.HandleCustomHook(*info, run.rows); });
+  // Runs on the job's thread.
   converter.SetOnProgress([&](TCustomConverter &, PProgressInfo info) {
     std::lock_guard lock(run.lock);
-    const auto percent = queue.HandleProgress(*info, run.rows);
-    if (percent && info->FileIndex >= 0)
-      std::fprintf(stderr, "[%d/%d] %3d%%\r", info->TaskIndex + 1, tasks, *percent);
+    if (info->TaskIndex < 0 || info->TaskIndex >= tasks) return;
+    queue.HandleProgress(*info, run.rows);
+    cli::TProgressFigure &figure = run.figures[static_cast<std::size_t>(info->TaskIndex)];
+    const auto now = cli::TProgressFigure::TClock::now();
+    if (!figure.Started() && !run.slotFree.empty()) {
+      figure.Start(run.slotFree.front());
+      run.slotFree.pop_front();
+    }
+    // The final report of a job that was not stopped closes the file.
+    const bool changed = info->FileIndex < 0 && cli::StopSignal() == 0
+                             ? figure.Finish(now)
+                             : figure.Update(info->CurrentDuration, info->TotalDuration, now);
+    if (changed || (tty && jobs == 1)) screen.Progress(tag(info->TaskIndex) + "  " + figure.Text());
   });
+  // Runs on a notice thread of its own.
   converter.SetOnTerminate([&](TCustomConverter &, const TTerminateInfo &info) {
     std::lock_guard lock(run.lock);
     if (info.TaskIndex < 0) {
@@ -256,27 +362,66 @@ int CmdConvert(int argc, char **argv) {
     }
     const int row = queue.HandleTerminate(info, run.rows, false, false, nullptr);
     const auto &r = run.rows[static_cast<std::size_t>(row)];
+    const auto now = cli::TProgressFigure::TClock::now();
+    cli::TProgressFigure &figure = run.figures[static_cast<std::size_t>(info.TaskIndex)];
+    // A task that ended before its first report still took a slot.
+    if (!figure.Started() && !run.slotFree.empty()) {
+      figure.Start(run.slotFree.front());
+      run.slotFree.pop_front();
+    }
+    run.slotFree.push_back(now);
     if (info.Finished) {
-      std::fprintf(stderr, "[%d/%d] %s -> %s\n", info.TaskIndex + 1, tasks, r.Caption.c_str(),
-                   r.Record.DestinationFile.c_str());
-    } else {
+      // A short file may end before its first report: its 100 % is shown all the same.
+      if (figure.Finish(now)) screen.Progress(tag(info.TaskIndex) + "  " + figure.Text());
+      screen.KeepProgress();
+      screen.Line(tag(info.TaskIndex) + " -> " + r.Record.DestinationFile);
+    } else if (info.Exception) {
       ++run.failed;
-      std::fprintf(stderr, "[%d/%d] %s failed: %s\n", info.TaskIndex + 1, tasks, r.Caption.c_str(),
-                   info.Exception ? info.ExceptionMsg.c_str() : "stopped");
+      screen.KeepProgress();
+      screen.Line(tag(info.TaskIndex) + " failed: " + info.ExceptionMsg);
+    } else {
+      // Stopped: the part written so far carries the name of a finished conversion, so
+      // it goes. A task that never started has no file.
+      ++run.stopped;
+      std::error_code ec;
+      const bool written = std::filesystem::file_size(r.Record.DestinationFile, ec) > 0 && !ec;
+      const bool removed = std::filesystem::remove(r.Record.DestinationFile, ec) && written;
+      screen.Line(tag(info.TaskIndex) + " stopped" +
+                  (removed ? "; the incomplete " + r.Record.DestinationFile + " was removed" : ""));
     }
     ++run.ended;
     run.endedSignal.notify_all();
   });
+  cli::CatchStopSignals();
+  {
+    std::lock_guard lock(run.lock);
+    run.slotFree.assign(static_cast<std::size_t>(std::min(jobs, tasks)), cli::TProgressFigure::TClock::now());
+  }
   converter.StartTask(jobs);
   {
     std::unique_lock lock(run.lock);
+    bool stopping = false;
     // Notices arrive on threads of their own and in any order: the all-ended notice may
     // come before a task's. Leaving before every handler is done would free the rows
-    // under it.
-    run.endedSignal.wait(lock, [&] { return run.allEnded && run.ended == tasks; });
+    // under it. A stop signal is polled: the handler itself may do next to nothing.
+    while (!(run.allEnded && run.ended == tasks)) {
+      if (cli::StopSignal() != 0 && !stopping) {
+        stopping = true;
+        lock.unlock();
+        converter.Stop(true); // every job ends, its notice follows
+        lock.lock();
+        continue;
+      }
+      run.endedSignal.wait_for(lock, std::chrono::milliseconds(20));
+    }
   }
+  cli::ReleaseStopSignals();
   converter.ClearTasks();
-  return run.failed + skipped == 0 ? 0 : 1;
+  if (cli::StopSignal() != 0) {
+    std::fprintf(stderr, "tovi-convert: stopped by %s\n", cli::StopSignal() == SIGINT ? "Ctrl-C" : "SIGTERM");
+    return 128 + cli::StopSignal();
+  }
+  return run.failed + run.stopped + skipped == 0 ? 0 : 1;
 }
 
 } // namespace tovi::cli

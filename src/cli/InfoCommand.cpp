@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/Commands.h"
 #include "converter/AVProbe.h"
@@ -22,8 +23,29 @@ std::string TerminalText(const std::string &text) {
 } // namespace
 
 int CmdInfo(int argc, char **argv) {
-  if (argc < 1) {
-    std::fprintf(stderr, "usage: tovi-convert info FILE...\n");
+  constexpr const char *kUsage =
+      "usage: tovi-convert info [--] FILE...\n"
+      "Describes each file: container, duration, bit rate, metadata and streams.\n"
+      "Exit status: 0 every file described, 1 a file could not be read, 2 bad usage.\n";
+  // Words starting with "-" are options until "--"; after it every word is a file name.
+  std::vector<std::string> files;
+  bool optionsEnded = false;
+  for (int i = 0; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (optionsEnded || word.empty() || word[0] != '-' || word == "-") {
+      files.push_back(word);
+    } else if (word == "--") {
+      optionsEnded = true;
+    } else if (IsHelpWord(argv[i])) {
+      std::printf("%s", kUsage);
+      return 0;
+    } else {
+      std::fprintf(stderr, "tovi-convert: unknown option %s\n%s", word.c_str(), kUsage);
+      return 2;
+    }
+  }
+  if (files.empty()) {
+    std::fprintf(stderr, "tovi-convert: no file given\n%s", kUsage);
     return 2;
   }
   TFFmpegLoader &loader = TFFmpegLoader::Instance();
@@ -34,8 +56,8 @@ int CmdInfo(int argc, char **argv) {
   bool failed = false;
   bool first = true;
   TAVProbe probe;
-  for (int i = 0; i < argc; ++i) {
-    if (!probe.LoadFile(argv[i])) {
+  for (const std::string &file : files) {
+    if (!probe.LoadFile(file)) {
       std::fprintf(stderr, "tovi-convert: %s\n", probe.LastErrorText().c_str());
       failed = true;
       continue;

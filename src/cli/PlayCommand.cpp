@@ -44,8 +44,21 @@ struct TPlayControl {
   }
 };
 
-int Usage() {
-  std::fprintf(stderr, "usage: tovi-convert play FILE [--paused] [--volume N] [--mute]\n");
+std::string UsageText() {
+  const std::string max = std::to_string(MAX_AUDIO_VOLUME);
+  std::string text = "usage: tovi-convert play [--paused] [--volume N] [--mute] [--] FILE\n"
+                     "Plays FILE in a window of its own: Space pauses and resumes, the arrows seek\n"
+                     "(left/right 5 s, down/up 30 s), S steps one picture, Esc stops.\n"
+                     "  --paused     open paused on the first picture\n";
+  text += "  --volume N   0.." + max + " (default " + max + ")\n";
+  text += "  --mute       start muted\n"
+          "Exit status: 0 played to the end or stopped, 1 cannot be played, 2 bad usage.\n";
+  return text;
+}
+
+int Usage(const std::string &mistake) {
+  std::fprintf(stderr, "tovi-convert: %s\n", mistake.c_str());
+  std::fprintf(stderr, "%s", UsageText().c_str());
   return 2;
 }
 
@@ -55,28 +68,36 @@ int CmdPlay(int argc, char **argv) {
   std::string file;
   bool paused = false, mute = false;
   int volume = MAX_AUDIO_VOLUME;
+  bool optionsEnded = false;
   for (int i = 0; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--paused") == 0) {
+    const bool option = !optionsEnded && argv[i][0] == '-' && argv[i][1] != 0;
+    if (option && IsHelpWord(argv[i])) {
+      std::printf("%s", UsageText().c_str());
+      return 0;
+    } else if (option && std::strcmp(argv[i], "--") == 0) {
+      optionsEnded = true;
+    } else if (option && std::strcmp(argv[i], "--paused") == 0) {
       paused = true;
-    } else if (std::strcmp(argv[i], "--mute") == 0) {
+    } else if (option && std::strcmp(argv[i], "--mute") == 0) {
       mute = true;
-    } else if (std::strcmp(argv[i], "--volume") == 0 && i + 1 < argc) {
+    } else if (option && std::strcmp(argv[i], "--volume") == 0) {
+      if (i + 1 >= argc) return Usage("--volume needs a value");
       char *end = nullptr;
       const long v = std::strtol(argv[++i], &end, 10);
-      if (*end || v < 0 || v > MAX_AUDIO_VOLUME) {
+      if (*end || end == argv[i] || v < 0 || v > MAX_AUDIO_VOLUME) {
         std::fprintf(stderr, "tovi-convert: the volume must be 0..%d\n", MAX_AUDIO_VOLUME);
         return 2;
       }
       volume = static_cast<int>(v);
-    } else if (argv[i][0] == '-' && argv[i][1] == '-') {
-      return Usage();
+    } else if (option) {
+      return Usage(std::string("unknown option ") + argv[i]);
     } else if (file.empty()) {
       file = argv[i];
     } else {
-      return Usage();
+      return Usage(std::string("play takes one file (got '") + file + "' and '" + argv[i] + "')");
     }
   }
-  if (file.empty()) return Usage();
+  if (file.empty()) return Usage("no file given");
 
   TFFPlayer player;
   if (!player.LoadLibraries({})) {

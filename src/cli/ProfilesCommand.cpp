@@ -10,9 +10,17 @@
 
 namespace tovi::cli {
 
-int CmdProfiles(int argc, char **) {
+int CmdProfiles(int argc, char **argv) {
+  constexpr const char *kUsage =
+      "usage: tovi-convert profiles\n"
+      "Lists the output profiles by category with their codes and file extensions;\n"
+      "\"*\" marks the profile chosen in the settings file.\n";
+  if (argc > 0 && IsHelpWord(argv[0])) {
+    std::printf("%s", kUsage);
+    return 0;
+  }
   if (argc != 0) {
-    std::fprintf(stderr, "usage: tovi-convert profiles\n");
+    std::fprintf(stderr, "tovi-convert: profiles takes no argument (got '%s')\n%s", argv[0], kUsage);
     return 2;
   }
   const TGlobalObject global;

@@ -4,9 +4,10 @@
 // order (record fields and per-stream options as the task records define).
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,7 +18,10 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/ProgressFigure.h"
+#include "cli/StopSignals.h"
 #include "converter/Converter.h"
+#include "converter/FFmpegTask.h"
 #include "media/FFmpegLogger.h"
 #include "media/StringFormat.h"
 #include "media/Texts.h"
@@ -32,38 +36,34 @@ const std::set<std::string> kFlagOptions = {
     "isync", "loop_input", "newaudio", "newsubtitle", "newvideo", "psnr",      "qphist", "re",
     "sameq", "shortest",   "sn",       "vn",          "vstats",   "xerror",    "y"};
 
-// The signal that asked us to stop (0 = none). Set by the handler, polled by the main
-// thread, which then stops the task cleanly.
-std::atomic<int> gStopSignal{0};
-extern "C" void OnStopSignal(int signal) {
-  gStopSignal = signal;
-  // A second Ctrl-C ends the program at once.
-  std::signal(signal, SIG_DFL);
-}
-
 void PrintRunUsage(std::FILE *out) {
-  std::fprintf(out,
-               "usage: tovi-convert run [OPTION]... -i INPUT [[OPTION]... -i INPUT]... [OPTION]... OUTPUT\n"
-               "\n"
-               "Runs one conversion task with the engine's own option list.\n"
-               "  -name value | name=value   an engine option (e.g. -vcodec mpeg4, ab=128k); before\n"
-               "                             -i it belongs to that input, after the last -i to OUTPUT\n"
-               "  -name                      an option without a value (an, vn, sn, y, shortest,\n"
-               "                             deinterlace, sameq, copyts, intra, isync, xerror, psnr,\n"
-               "                             qphist, vstats, re, dump, hex, loop_input, force_fps,\n"
-               "                             newvideo, newaudio, newsubtitle, benchmark): value \"1\",\n"
-               "                             or the next word when it is \"0\" or \"1\"\n"
-               "  -i INPUT                   an input file, with the options given since the last -i\n"
-               "  --join                     joins every input, one after the other, into OUTPUT\n"
-               "  --threads N                decoder and encoder threads (0 = all cores; default 0)\n"
-               "  --progress=json            one JSON object per line on stdout for every progress\n"
-               "                             report and every termination notice\n"
-               "  --verbose                  also show the engine's and the libraries' notes\n"
-               "                             (errors and warnings are always shown)\n"
-               "The last word is the output file; it is overwritten when it exists.\n"
-               "Ctrl-C stops the conversion cleanly (the output is finished up to that point).\n"
-               "Exit status: 0 when the conversion completed, 1 when it failed or did not finish,\n"
-               "2 for a usage error, 130 when stopped by Ctrl-C (143 by SIGTERM).\n");
+  std::fprintf(
+      out, "usage: tovi-convert run [OPTION]... -i INPUT [[OPTION]... -i INPUT]... [OPTION]... [--] OUTPUT\n"
+           "\n"
+           "Runs one conversion task with the engine's own option list.\n"
+           "  -name value | name=value   an engine option (e.g. -vcodec mpeg4, ab=128k); before\n"
+           "                             -i it belongs to that input, after the last -i to OUTPUT\n"
+           "  -name                      an option without a value (an, vn, sn, y, shortest,\n"
+           "                             deinterlace, sameq, copyts, intra, isync, xerror, psnr,\n"
+           "                             qphist, vstats, re, dump, hex, loop_input, force_fps,\n"
+           "                             newvideo, newaudio, newsubtitle, benchmark): value \"1\",\n"
+           "                             or the next word when it is \"0\" or \"1\"\n"
+           "  -i INPUT                   an input file, with the options given since the last -i\n"
+           "  --join                     joins every input, one after the other, into OUTPUT\n"
+           "  --threads N                decoder and encoder threads (0 = all cores; default 0)\n"
+           "  --progress=json            one JSON object per line on stdout: \"start\", every\n"
+           "                             \"progress\" report, \"refused\" when the task cannot\n"
+           "                             start, \"terminate\" when it ends\n"
+           "  --verbose                  also show the engine's and the libraries' notes\n"
+           "                             (errors and warnings are always shown)\n"
+           "  -h, --help                 this text\n"
+           "  --                         ends the options: the next word is OUTPUT even when it\n"
+           "                             starts with \"-\"\n"
+           "The last word is the output file; it is overwritten when it exists. Unknown option\n"
+           "names and values the engine refuses are usage errors.\n"
+           "Ctrl-C or SIGTERM stops the conversion cleanly (the output is finished up to that point).\n"
+           "Exit status: 0 when the conversion completed, 1 when it failed or did not finish,\n"
+           "2 for a usage error, 130 when stopped by Ctrl-C (143 by SIGTERM).\n");
 }
 
 std::string Seconds(std::int64_t us) { return StringFormat("%.1fs", double(us) / 1e6); }
@@ -105,15 +105,18 @@ struct TRunArguments {
   bool Verbose = false;
 };
 
-// Parses the words; returns 0 or the usage-error exit code (after a message).
-int ParseRunArguments(std::vector<std::string> words, TRunArguments &args) {
-  args.Output = words.back();
-  words.pop_back();
-  if (args.Output.empty() || (args.Output[0] == '-' && args.Output != "-")) {
-    std::fprintf(stderr, "tovi-convert: the last word must be the output file\n");
-    return 2;
-  }
+// The option's name as the component passes it on: option lines are read in lower case.
+std::string LowerName(std::string name) {
+  for (char &c : name)
+    c = char(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
+// Parses the words; returns 0 or the usage-error exit code (after a message). Returns -1
+// after printing the usage when help was asked for.
+int ParseRunArguments(const std::vector<std::string> &words, TRunArguments &args) {
   std::string pending; // options since the last -i
+  std::vector<std::string> positional;
   const auto addOption = [&](const std::string &name, const std::string &value) {
     if (name.find_first_of("\r\n") != std::string::npos || value.find_first_of("\r\n") != std::string::npos) {
       std::fprintf(stderr, "tovi-convert: option %s: line breaks are not allowed\n", name.c_str());
@@ -124,7 +127,13 @@ int ParseRunArguments(std::vector<std::string> words, TRunArguments &args) {
   };
   for (size_t i = 0; i < words.size(); ++i) {
     const std::string &word = words[i];
-    if (word == "--join") {
+    if (word == "--") {
+      positional.insert(positional.end(), words.begin() + std::ptrdiff_t(i) + 1, words.end());
+      break;
+    } else if (word == "--help" || word == "-h") {
+      PrintRunUsage(stdout);
+      return -1;
+    } else if (word == "--join") {
       args.Join = true;
     } else if (word == "--progress=json") {
       args.JsonProgress = true;
@@ -148,12 +157,12 @@ int ParseRunArguments(std::vector<std::string> words, TRunArguments &args) {
       args.InputOptions.push_back(pending);
       pending.clear();
     } else if (word.starts_with("--")) {
-      std::fprintf(stderr, "tovi-convert: unknown option '%s'\n", word.c_str());
+      std::fprintf(stderr, "tovi-convert: unknown option %s (see tovi-convert run --help)\n", word.c_str());
       return 2;
     } else if (word.size() > 1 && word[0] == '-') {
       const std::string name = word.substr(1);
       std::string value = "1";
-      if (kFlagOptions.count(name)) {
+      if (kFlagOptions.count(LowerName(name))) {
         if (i + 1 < words.size() && (words[i + 1] == "0" || words[i + 1] == "1")) value = words[++i];
       } else if (i + 1 < words.size()) {
         value = words[++i];
@@ -165,27 +174,84 @@ int ParseRunArguments(std::vector<std::string> words, TRunArguments &args) {
     } else if (const size_t eq = word.find('='); eq != std::string::npos && eq > 0) {
       if (!addOption(word.substr(0, eq), word.substr(eq + 1))) return 2;
     } else {
-      std::fprintf(stderr, "tovi-convert: unexpected word '%s'\n", word.c_str());
-      return 2;
+      positional.push_back(word);
     }
   }
+  if (positional.empty()) {
+    std::fprintf(stderr, "tovi-convert: no output file given (the last word names it)\n");
+    return 2;
+  }
+  if (positional.size() > 1) {
+    std::fprintf(stderr, "tovi-convert: unexpected word '%s' (only the output file stands alone, last)\n",
+                 positional.front().c_str());
+    return 2;
+  }
+  args.Output = positional.front();
+  if (args.Output.empty()) {
+    std::fprintf(stderr, "tovi-convert: the output file name is empty\n");
+    return 2;
+  }
   if (args.Inputs.empty()) {
-    std::fprintf(stderr, "tovi-convert: At least one input file must be specified\n");
+    std::fprintf(stderr, "tovi-convert: no input file given (-i INPUT)\n");
     return 2;
   }
   args.OutputOptions = pending;
   return 0;
 }
 
+// Every option line is checked by a scratch engine before the task is built: a name the
+// engine does not know, or a value it refuses, is a mistake on the command line (the
+// engine itself would drop the one and only log the other). Returns the message, or ""
+// when every option passes.
+std::string CheckOptionLines(const TRunArguments &args) {
+  TFFmpeg scratch;
+  scratch.Reset();
+  std::vector<std::string> texts = args.InputOptions;
+  texts.push_back(args.OutputOptions);
+  for (const std::string &text : texts) {
+    for (size_t start = 0; start < text.size();) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      const std::string line = text.substr(start, end - start);
+      start = end + 1;
+      const size_t eq = line.find('=');
+      const std::string name = LowerName(line.substr(0, eq));
+      const std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
+      try {
+        scratch.CheckOption(name, value);
+      } catch (const std::exception &error) {
+        return "option -" + name + ": " + error.what();
+      }
+    }
+  }
+  return {};
+}
+
 } // namespace
 
 int CmdRun(int argc, char **argv) {
-  if (argc < 1 || std::strcmp(argv[0], "--help") == 0 || std::strcmp(argv[0], "-h") == 0) {
-    PrintRunUsage(argc < 1 ? stderr : stdout);
-    return argc < 1 ? 2 : 0;
+  if (argc < 1) {
+    std::fprintf(stderr, "tovi-convert: run needs at least -i INPUT and OUTPUT\n");
+    PrintRunUsage(stderr);
+    return 2;
   }
   TRunArguments args;
-  if (const int usage = ParseRunArguments(std::vector<std::string>(argv, argv + argc), args)) return usage;
+  const std::vector<std::string> words(argv, argv + argc);
+  const bool json = std::find(words.begin(), words.end(), "--progress=json") != words.end();
+  // With JSON progress a task that never starts says so on stdout as well.
+  const auto refused = [json](int exitCode, const std::string &message) {
+    std::fprintf(stderr, "tovi-convert: %s\n", message.c_str());
+    if (json) {
+      std::printf("{\"event\":\"refused\",\"task\":0,\"message\":%s}\n", JsonString(message).c_str());
+      std::fflush(stdout);
+    }
+    return exitCode;
+  };
+  if (const int usage = ParseRunArguments(words, args)) {
+    if (usage < 0) return 0; // help was shown
+    if (json) return refused(usage, "usage error");
+    return usage;
+  }
 
   // Log lines go to stderr as they come (on any thread); the task's final failure is
   // printed once at the end, so its llQuiet copy is left out.
@@ -205,10 +271,9 @@ int CmdRun(int argc, char **argv) {
   // The "LibAV" folder beside the program is searched first, then the system's.
   std::error_code ec;
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!converter.LoadLibraries(ec ? std::string() : (program.parent_path() / "LibAV").string())) {
-    std::fprintf(stderr, "tovi-convert: %s\n", converter.LastErrorText().c_str());
-    return 1;
-  }
+  if (!converter.LoadLibraries(ec ? std::string() : (program.parent_path() / "LibAV").string()))
+    return refused(1, converter.LastErrorText());
+  if (const std::string mistake = CheckOptionLines(args); !mistake.empty()) return refused(2, mistake);
   // No user interface here: every event is handled on the thread that raises it.
   converter.SetTriggerEventInMainThread(false);
   converter.SetThreadCount(args.Threads);
@@ -218,63 +283,69 @@ int CmdRun(int argc, char **argv) {
     InitInputOptions(input);
     input.ExtOptions = args.InputOptions[0];
     const int task = converter.AddTask(args.Inputs[0], &input);
-    if (task < 0) {
-      std::fprintf(stderr, "tovi-convert: %s\n", converter.LastErrorText().c_str());
-      return 1;
-    }
+    if (task < 0) return refused(1, converter.LastErrorText());
     for (size_t i = 1; i < args.Inputs.size(); ++i) {
       InitInputOptions(input);
       input.ExtOptions = args.InputOptions[i];
-      if (!converter.AddInputFile(task, args.Inputs[i], &input)) {
-        std::fprintf(stderr, "tovi-convert: %s\n", converter.LastErrorText().c_str());
-        return 1;
-      }
+      if (!converter.AddInputFile(task, args.Inputs[i], &input)) return refused(1, converter.LastErrorText());
     }
     TOutputOptions output;
     InitOutputOptions(output);
     output.ExtOptions = args.OutputOptions;
     output.Join = args.Join;
-    if (!converter.SetOutputFile(task, args.Output, &output)) {
-      std::fprintf(stderr, "tovi-convert: %s\n", converter.LastErrorText().c_str());
-      return 1;
-    }
+    if (!converter.SetOutputFile(task, args.Output, &output)) return refused(1, converter.LastErrorText());
   } catch (const std::exception &error) {
-    std::fprintf(stderr, "tovi-convert: %s\n", error.what());
-    return 1;
+    return refused(1, error.what());
   }
 
   // Progress runs on the job's thread, notices on notice threads of their own: one lock
   // keeps their lines whole.
-  std::mutex outputMutex; // protects stdout, stderr, progressShown and the task result
+  std::mutex outputMutex; // protects stdout, stderr, figure, lastJson, progressShown and result
   const bool tty = isatty(fileno(stderr)) != 0;
   bool progressShown = false;
+  TProgressFigure figure;
+  std::string lastJson;
   TTerminateInfo result{0, false, true, "the task did not end"};
   std::atomic<bool> allEnded{false};
 
+  // Runs on the job's thread.
   converter.SetOnProgress([&](TCustomConverter &, PProgressInfo p) {
     std::lock_guard lock(outputMutex);
+    const auto now = TProgressFigure::TClock::now();
+    // The final report of a job that was not stopped closes the file: 100 %.
+    if (p->FileIndex < 0 && StopSignal() == 0)
+      figure.Finish(now);
+    else
+      figure.Update(p->CurrentDuration, p->TotalDuration, now);
     if (args.JsonProgress) {
-      std::printf("{\"event\":\"progress\",\"task\":%d,\"file\":%d,\"frame\":%d,\"fps\":%d,\"quality\":%s,"
-                  "\"bitrate\":%s,\"size\":%lld,\"time\":%lld,\"total\":%lld}\n",
-                  p->TaskIndex, p->FileIndex, p->FrameNumber, p->FPS, JsonNumber(p->Quality).c_str(),
-                  JsonNumber(p->BitRate).c_str(), static_cast<long long>(p->CurrentSize),
-                  static_cast<long long>(p->CurrentDuration), static_cast<long long>(p->TotalDuration));
+      const std::string line = StringFormat(
+          "{\"event\":\"progress\",\"task\":%d,\"file\":%d,\"frame\":%d,\"fps\":%d,\"quality\":%s,"
+          "\"bitrate\":%s,\"size\":%lld,\"time\":%lld,\"total\":%lld,\"percent\":%s,\"elapsed\":%s,"
+          "\"left\":%s}",
+          p->TaskIndex, p->FileIndex, p->FrameNumber, p->FPS, JsonNumber(p->Quality).c_str(),
+          JsonNumber(p->BitRate).c_str(), static_cast<long long>(p->CurrentSize),
+          static_cast<long long>(p->CurrentDuration), static_cast<long long>(p->TotalDuration),
+          figure.Known() ? StringFormat("%.1f", figure.Percent()).c_str() : "null",
+          JsonNumber(figure.ElapsedSeconds()).c_str(),
+          figure.LeftSeconds() >= 0 ? JsonNumber(figure.LeftSeconds()).c_str() : "null");
+      // The final report often repeats the last periodic one; a reader wants it once.
+      if (line == lastJson) return;
+      lastJson = line;
+      std::printf("%s\n", line.c_str());
       std::fflush(stdout);
       return;
     }
     std::string line;
     if (p->FrameNumber >= 0) line += StringFormat("frame=%d fps=%d ", p->FrameNumber, p->FPS);
     if (p->Quality >= 0) line += StringFormat("q=%.1f ", double(p->Quality));
-    line += StringFormat("size=%s time=%s bitrate=%.1fkbit/s", ByteSizeText(p->CurrentSize).c_str(),
+    line += StringFormat("size=%s time=%s bitrate=%.1fkbit/s ", ByteSizeText(p->CurrentSize).c_str(),
                          Seconds(p->CurrentDuration).c_str(), double(p->BitRate));
-    if (p->TotalDuration > 0) {
-      const std::int64_t percent = std::min<std::int64_t>(100, p->CurrentDuration * 100 / p->TotalDuration);
-      line += StringFormat(" %d%%", p->FileIndex < 0 ? 100 : int(percent));
-    }
+    line += figure.Text();
     std::fprintf(stderr, tty ? "\r%s\033[K" : "%s\n", line.c_str());
     std::fflush(stderr);
     progressShown = true;
   });
+  // Runs on a notice thread of its own.
   converter.SetOnTerminate([&](TCustomConverter &, const TTerminateInfo &info) {
     std::lock_guard lock(outputMutex);
     if (args.JsonProgress) {
@@ -289,20 +360,29 @@ int CmdRun(int argc, char **argv) {
       result = info;
   });
 
-  gStopSignal = 0;
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
+  if (args.JsonProgress) {
+    std::string inputs;
+    for (const std::string &name : args.Inputs)
+      inputs += (inputs.empty() ? "" : ",") + JsonString(name);
+    std::printf("{\"event\":\"start\",\"task\":0,\"inputs\":[%s],\"output\":%s}\n", inputs.c_str(),
+                JsonString(args.Output).c_str());
+    std::fflush(stdout);
+  }
+  CatchStopSignals();
+  {
+    std::lock_guard lock(outputMutex);
+    figure.Start(TProgressFigure::TClock::now());
+  }
   converter.StartTask(1);
   bool stopping = false;
   while (!allEnded) {
-    if (gStopSignal != 0 && !stopping) {
+    if (StopSignal() != 0 && !stopping) {
       stopping = true;
       converter.Stop(true); // the trailer is written before this returns
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
+  ReleaseStopSignals();
   converter.ClearTasks();
 
   std::lock_guard lock(outputMutex);
@@ -315,9 +395,9 @@ int CmdRun(int argc, char **argv) {
     std::fprintf(stderr, "tovi-convert: %s\n", result.ExceptionMsg.c_str());
     return 1;
   }
-  if (gStopSignal != 0) {
+  if (StopSignal() != 0) {
     std::fprintf(stderr, "tovi-convert: stopped; %s holds the part converted so far\n", args.Output.c_str());
-    return 128 + gStopSignal;
+    return 128 + StopSignal();
   }
   std::fprintf(stderr, "tovi-convert: conversion stopped before the end; %s is incomplete\n",
                args.Output.c_str());

@@ -11,12 +11,25 @@ using namespace tovi;
 
 namespace {
 
-int Usage() {
-  std::fprintf(stderr, "usage: tovi-convert version\n       tovi-convert info FILE...\n"
-                       "       tovi-convert run [OPTION]... -i INPUT [[OPTION]... -i INPUT]... [OPTION]... OUTPUT\n"
-                       "       tovi-convert play FILE [--paused] [--volume N] [--mute]\n");
-  std::fprintf(stderr, "       tovi-convert profiles\n       tovi-convert convert FILE... [OPTION]... "
-                       "(--help for the options)\n");
+constexpr const char *kUsage =
+    "usage: tovi-convert COMMAND [ARGUMENT]...\n"
+    "\n"
+    "  version                  the program's and the media libraries' versions\n"
+    "  info FILE...             container, duration, bit rate, metadata and streams\n"
+    "  run [OPTION]... -i INPUT [[OPTION]... -i INPUT]... [OPTION]... OUTPUT\n"
+    "                           one conversion task from the engine's own option list\n"
+    "  play FILE [--paused] [--volume N] [--mute]\n"
+    "                           plays a file in a window of its own\n"
+    "  profiles                 the output profiles with their codes\n"
+    "  convert FILE... [OPTION]...\n"
+    "                           converts with a profile, as the main window's Start does\n"
+    "\n"
+    "tovi-convert COMMAND --help describes a command. --help and --version also work\n"
+    "without a command. Exit status: 0 success, 1 failure, 2 usage error.\n";
+
+// No command, or one that does not exist: the mistake on stderr, exit 2.
+int UsageError(const std::string &message) {
+  std::fprintf(stderr, "tovi-convert: %s\n%s", message.c_str(), kUsage);
   return 2;
 }
 
@@ -24,7 +37,18 @@ std::string VersionText(unsigned v) {
   return std::to_string(v >> 16) + "." + std::to_string((v >> 8) & 0xFF) + "." + std::to_string(v & 0xFF);
 }
 
-int CmdVersion() {
+int CmdVersion(int argc, char **argv) {
+  if (argc > 0 && cli::IsHelpWord(argv[0])) {
+    std::printf(
+        "usage: tovi-convert version\nPrints the program's version and the loaded media libraries'.\n");
+    return 0;
+  }
+  if (argc > 0) {
+    std::fprintf(stderr, "tovi-convert: version takes no argument (got '%s')\n", argv[0]);
+    return 2;
+  }
+  std::printf("tovi-convert %s\n", TOVI_VERSION_TEXT);
+  std::fflush(stdout);
   TFFmpegLoader &loader = TFFmpegLoader::Instance();
   if (!loader.LoadLibraries(PLAYER_LIBRARIES)) {
     std::fprintf(stderr, "tovi-convert: %s\n", loader.LastErrorText().c_str());
@@ -52,12 +76,18 @@ int CmdVersion() {
 } // namespace
 
 int main(int argc, char **argv) {
-  if (argc < 2) return Usage();
-  if (std::strcmp(argv[1], "version") == 0) return CmdVersion();
-  if (std::strcmp(argv[1], "info") == 0) return cli::CmdInfo(argc - 2, argv + 2);
-  if (std::strcmp(argv[1], "run") == 0) return cli::CmdRun(argc - 2, argv + 2);
-  if (std::strcmp(argv[1], "play") == 0) return cli::CmdPlay(argc - 2, argv + 2);
-  if (std::strcmp(argv[1], "profiles") == 0) return cli::CmdProfiles(argc - 2, argv + 2);
-  if (std::strcmp(argv[1], "convert") == 0) return cli::CmdConvert(argc - 2, argv + 2);
-  return Usage();
+  if (argc < 2) return UsageError("no command given");
+  const std::string command = argv[1];
+  if (cli::IsHelpWord(argv[1]) || command == "help") {
+    std::printf("%s", kUsage);
+    return 0;
+  }
+  if (command == "version" || command == "--version") return CmdVersion(argc - 2, argv + 2);
+  if (command == "info") return cli::CmdInfo(argc - 2, argv + 2);
+  if (command == "run") return cli::CmdRun(argc - 2, argv + 2);
+  if (command == "play") return cli::CmdPlay(argc - 2, argv + 2);
+  if (command == "profiles") return cli::CmdProfiles(argc - 2, argv + 2);
+  if (command == "convert") return cli::CmdConvert(argc - 2, argv + 2);
+  if (command.starts_with("-")) return UsageError("unknown option " + command);
+  return UsageError("unknown command '" + command + "'");
 }

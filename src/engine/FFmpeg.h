@@ -238,6 +238,14 @@ public:
   // The option dispatcher: `name` without a leading dash, compared exactly. Unknown
   // names go to SetGenericOption and are dropped silently when it refuses them.
   void ParseOption(const std::string &name, const std::string &value);
+  // Throws FFmpegException naming the option when the engine does not know `name` (not
+  // in the option table, not a generic or private codec option) or refuses `value` as a
+  // value of that kind: a generic value the contexts reject, a bit rate that is not one,
+  // a sample rate or channel count of 0 or less, a negative duration. Anything that
+  // depends on other options or on the files (an encoder that does not exist, a preset
+  // not found) is only found when the option is applied. May set the value on the
+  // generic option contexts; meant for a scratch engine that checks a command line.
+  void CheckOption(const std::string &name, const std::string &value);
   // The generic option setter over the engine's option contexts: true when the name
   // was found and the value accepted. False before Reset.
   bool SetGenericOption(const std::string &name, const std::string &value);
@@ -446,6 +454,10 @@ private:
   // Option actions with more than one line (FFmpegOptionParsers.cpp).
   static std::int64_t ParseDuration(const std::string &name, const std::string &value);
   static std::int64_t ParseDate(const std::string &name, const std::string &value);
+  // Throws when an output start time lies at or past the end of the inputs' known length.
+  void RefuseStartPastTheEnd() const;
+  // "-t": a duration that is not negative.
+  static std::int64_t ParseRecordingTime(const std::string &name, const std::string &value);
   void OptionBitRate(const std::string &name, const std::string &value, AVMediaType type);
   void OptionMap(const std::string &value);
   void OptionMapMetaData(const std::string &value);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "engine/FFmpeg.h"
+#include "media/StringFormat.h"
 #include "media/EntryPoints.h"
 #include "media/FFmpegLoader.h"
 #include "media/Texts.h"
@@ -123,6 +124,15 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName) {
     return fail(message);
   }
 
+  // A start at or past the end would give a file without a single packet, reported as
+  // a success; a file of unknown length is left to try.
+  const std::int64_t startUs = job_.StartTimeUs;
+  if (startUs > 0 && context->duration != AV_NOPTS_VALUE && context->duration > 0 &&
+      startUs >= context->duration)
+    return fail(StringFormat("%s: the start time %.3f s is at or past the end of the input (%.3f s)",
+                             fileName.c_str(), double(startUs) / AV_TIME_BASE,
+                             double(context->duration) / AV_TIME_BASE));
+
   std::int64_t seekTarget = job_.StartTimeUs;
   if (context->start_time != AV_NOPTS_VALUE) seekTarget += context->start_time;
   if (job_.StartTimeUs != 0) {
@@ -206,8 +216,10 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName) {
     decoders.push_back(std::move(decoder));
   }
 
-  if (context->duration != AV_NOPTS_VALUE && context->duration > progressTotalUs_)
-    progressTotalUs_ = context->duration;
+  // What is left to convert after the start: the progress total.
+  if (context->duration != AV_NOPTS_VALUE &&
+      context->duration - std::max<std::int64_t>(startUs, 0) > progressTotalUs_)
+    progressTotalUs_ = context->duration - std::max<std::int64_t>(startUs, 0);
 
   const std::int64_t offset =
       job_.CopyTimestamps ? job_.InputTsOffsetUs : job_.InputTsOffsetUs - seekTarget;

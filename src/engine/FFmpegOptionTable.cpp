@@ -13,6 +13,53 @@ using engine::StrictFloat;
 using engine::StrictInt;
 using engine::StrictInt64;
 
+namespace {
+
+// Sample rates and channel counts: a value of 0 or less would silently keep the source's.
+int PositiveInt(const std::string &name, const std::string &value) {
+  const int n = StrictInt(value);
+  if (n <= 0)
+    throw FFmpegException::Fmt("Invalid value \"%s\" for option \"%s\": must be above 0", value.c_str(),
+                               name.c_str());
+  return n;
+}
+
+} // namespace
+
+std::int64_t TCustomFFmpeg::ParseRecordingTime(const std::string &name, const std::string &value) {
+  const std::int64_t us = ParseDuration(name, value);
+  // A negative length would end the job before its first packet and leave an empty file.
+  if (us < 0)
+    throw FFmpegException::Fmt("Invalid duration for %s: %s (must not be negative)", name.c_str(),
+                               value.c_str());
+  return us;
+}
+
+void TCustomFFmpeg::CheckOption(const std::string &name, const std::string &value) {
+  RequireLibraries();
+  if (value.find_first_not_of(" \t\r\n\v\f") == std::string::npos)
+    throw FFmpegException::Fmt("Missing value for option '%s'", name.c_str());
+  if (FindOption(name)) {
+    if (name == "b" || name == "vb" || name == "ab") {
+      bool known = false;
+      if (!optionContexts_ || !optionContexts_->SetOption(name, value, &known))
+        throw FFmpegException::Fmt("Invalid value \"%s\" for option \"%s\"", value.c_str(), name.c_str());
+    } else if (name == "ar" || name == "ac") {
+      (void)PositiveInt(name, value);
+    } else if (name == "t") {
+      (void)ParseRecordingTime(name, value);
+    } else if (name == "ss" || name == "itsoffset") {
+      (void)ParseDuration(name, value);
+    }
+    return;
+  }
+  if (!optionContexts_) throw FFmpegException("The engine has not been reset");
+  bool known = false;
+  if (optionContexts_->SetOption(name, value, &known)) return;
+  if (!known) throw FFmpegException::Fmt("Unrecognized option '%s'", name.c_str());
+  throw FFmpegException::Fmt("Invalid value \"%s\" for option \"%s\"", value.c_str(), name.c_str());
+}
+
 void TCustomFFmpeg::ParseOption(const std::string &name, const std::string &value) {
   if (const TOptionDef *option = FindOption(name))
     option->Action(*this, name, value);
@@ -47,7 +94,7 @@ const TCustomFFmpeg::TOptionDef *TCustomFFmpeg::FindOption(std::string_view name
       {"f", [](E &e, S, S v) { e.SetFormat(v); }},
       {"map", [](E &e, S, S v) { e.OptionMap(v); }},
       {"map_meta_data", [](E &e, S, S v) { e.OptionMapMetaData(v); }},
-      {"t", [](E &e, S n, S v) { e.SetRecordingTime(ParseDuration(n, v)); }},
+      {"t", [](E &e, S n, S v) { e.SetRecordingTime(e.ParseRecordingTime(n, v)); }},
       {"fs", [](E &e, S, S v) { e.job_.LimitFileSizeBytes = StrictInt64(v); }},
       {"ss", [](E &e, S n, S v) { e.job_.StartTimeUs = ParseDuration(n, v); }},
       {"itsoffset", [](E &e, S n, S v) { e.job_.InputTsOffsetUs = ParseDuration(n, v); }},
@@ -144,8 +191,8 @@ const TCustomFFmpeg::TOptionDef *TCustomFFmpeg::FindOption(std::string_view name
       {"ab", [](E &e, S n, S v) { e.OptionBitRate(n, v, AVMEDIA_TYPE_AUDIO); }},
       {"aframes", [](E &e, S, S v) { e.pending_.MaxFrames[AVMEDIA_TYPE_AUDIO] = StrictInt(v); }},
       {"aq", [](E &e, S, S v) { e.pending_.AudioQScale = StrictFloat(v); }},
-      {"ar", [](E &e, S, S v) { e.SetAudioRate(StrictInt(v)); }},
-      {"ac", [](E &e, S, S v) { e.SetAudioChannels(StrictInt(v)); }},
+      {"ar", [](E &e, S n, S v) { e.SetAudioRate(PositiveInt(n, v)); }},
+      {"ac", [](E &e, S n, S v) { e.SetAudioChannels(PositiveInt(n, v)); }},
       {"an", [](E &e, S, S v) { e.pending_.AudioDisable = OptionBool(v); }},
       {"acodec", [](E &e, S, S v) { e.SetAudioCodec(v); }},
       {"atag", [](E &e, S, S v) { e.SetAudioTag(v); }},

@@ -137,6 +137,9 @@ void TCustomFFmpeg::SetStartTime(std::int64_t us) {
 
 void TCustomFFmpeg::SetRecordingTime(std::int64_t us) {
   if (us == NO_TIMESTAMP) return;
+  if (us < 0)
+    throw FFmpegException::Fmt("Invalid recording time %.3f s (must not be negative)",
+                               double(us) / AV_TIME_BASE);
   job_.RecordingTimeUs = us;
   progressTotalUs_ = us;
 }

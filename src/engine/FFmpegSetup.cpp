@@ -35,6 +35,7 @@ void TCustomFFmpeg::TranscodeSetup() {
   }
   TTranscodeTables &t = *tables_;
   try {
+    RefuseStartPastTheEnd();
     SetupInputTables(t);
     SetupOutputTables(t);
     std::size_t bufferSize = static_cast<std::size_t>(std::max(job_.OutputBufferSizeBytes, 0));
@@ -74,6 +75,22 @@ void TCustomFFmpeg::TranscodeSetup() {
     ReleaseTables(true);
     throw;
   }
+}
+
+void TCustomFFmpeg::RefuseStartPastTheEnd() const {
+  // An output start time (one given after the inputs; an input's own start was checked
+  // when it was opened) at or past the end of what the inputs hold would give a file
+  // without a single packet. Inputs of unknown length leave it to the job.
+  if (job_.StartTimeUs <= 0 || inputCount_ <= 0) return;
+  std::int64_t lengthUs = 0;
+  for (int i = 0; i < inputCount_; ++i) {
+    const AVFormatContext *context = inputFiles_[static_cast<size_t>(i)].Context();
+    if (!context || context->duration == AV_NOPTS_VALUE || context->duration <= 0) return;
+    lengthUs = joinMode_ ? lengthUs + context->duration : std::max(lengthUs, context->duration);
+  }
+  if (job_.StartTimeUs >= lengthUs)
+    throw FFmpegException::Fmt("The start time %.3f s is at or past the end of the input (%.3f s)",
+                               double(job_.StartTimeUs) / AV_TIME_BASE, double(lengthUs) / AV_TIME_BASE);
 }
 
 void TCustomFFmpeg::TranscodeTearDown() {

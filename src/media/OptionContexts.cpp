@@ -155,14 +155,17 @@ void TOptionContexts::AfterAccepted() {
   if (videoDebug != 0 || formatDebug != 0) TFFLogger::Instance().SetLogLevel(llDebug);
 }
 
-bool TOptionContexts::SetOption(const std::string &rawName, const std::string &rawValue) {
+bool TOptionContexts::SetOption(const std::string &rawName, const std::string &rawValue, bool *knownName) {
+  bool ignored = false;
+  bool &known = knownName ? *knownName : ignored;
+  known = false;
   const std::string name = Trim(rawName);
   const std::string value = Trim(rawValue);
   if (name.empty() || value.empty() || !Created()) return false;
 
   const AVOption *matched = nullptr;
   int ret = SetOnContexts(name, value, &matched);
-  bool known = matched != nullptr;
+  known = matched != nullptr;
   if (known && ret >= 0) {
     if (std::find(names_.begin(), names_.end(), matched->name) == names_.end())
       names_.emplace_back(matched->name);

@@ -43,7 +43,8 @@ public:
   bool Created() const { return static_cast<bool>(format_); }
 
   // The steps of SetGenericOption below.
-  bool SetOption(const std::string &name, const std::string &value);
+  // `known` (optional) tells a refused value of a known option from an unknown name.
+  bool SetOption(const std::string &name, const std::string &value, bool *known = nullptr);
   void CopyOptions(void *target, const void *source, int requiredFlags) const;
   int ApplyPrivateOptions(const AVCodec *codec, AVDictionary **openOptions) const;
 

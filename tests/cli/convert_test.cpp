@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <map>
+#include <string>
+#include <vector>
 
 #include <cstdio>
 #include <cstdlib>
@@ -128,4 +134,179 @@ TEST_F(CliConvert, BadUsageAndBadFilesGiveTheirExitCodes) {
       RunCli("convert " + Quote(clip) + " --watermark-image " + Quote(out_.file("none.bmp") + "@1,1") + out);
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("Cannot load the watermark picture"), std::string::npos) << run.err;
+}
+
+TEST_F(CliConvert, ProgressIsOneRisingFigurePerFileEndingAt100) {
+  const std::string a = tovi::test::FixturePath("h264_aac.mp4"), b = tovi::test::FixturePath("mpeg4_mp3.avi");
+  for (const char *jobs : {"1", "2"}) {
+    const RunResult run = RunCli("convert " + Quote(a) + " " + Quote(b) + " --profile 2302 --jobs " + jobs +
+                                 " --out " + Quote(out_.path().string()));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err.find('\r'), std::string::npos) << "plain lines off a terminal";
+    // Every line is whole and says which file it is about; each file's figure rises to 100.
+    std::map<std::string, int> last;
+    std::istringstream lines(run.err);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.starts_with("tovi-convert: ")) continue; // a warning of the libraries
+      ASSERT_TRUE(line.starts_with("[1/2] h264_aac.mp4") || line.starts_with("[2/2] mpeg4_mp3.avi")) << line;
+      int percent = -1;
+      const auto at = line.find("%  elapsed ");
+      if (at == std::string::npos) continue;
+      ASSERT_EQ(std::sscanf(line.c_str() + at - 3, "%d", &percent), 1) << line;
+      const std::string file = line.substr(0, 5);
+      EXPECT_GE(percent, last[file]) << line;
+      last[file] = percent;
+    }
+    EXPECT_EQ(last["[1/2]"], 100) << run.err;
+    EXPECT_EQ(last["[2/2]"], 100) << run.err;
+  }
+}
+
+TEST_F(CliConvert, AProfileTheSourceCannotFillIsRefusedWithTheReason) {
+  const std::string out = " --out " + Quote(out_.path().string());
+  const struct {
+    const char *source, *profile, *reason;
+  } cases[] = {
+      {"video_only.mp4", "400", "needs a video and an audio stream and the source has no audio"}, // PSP
+      {"audio_only.mp3", "403", "needs a video and an audio stream and the source has no video"}, // PSP
+      {"audio_only.mp3", "2301", "needs a video stream and the source has none"},                 // MPEG-2
+      {"audio_only.mp3", "2308", "needs a video stream and the source has none"},                 // DV
+      {"video_only.mp4", "2400", "makes an audio file and the source has no audio stream"},       // MP3
+  };
+  for (const auto &c : cases) {
+    const RunResult run =
+        RunCli("convert " + Quote(tovi::test::FixturePath(c.source)) + " --profile " + c.profile + out);
+    EXPECT_EQ(run.exitCode, 1) << c.profile << run.err;
+    EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.profile << ": " << run.err;
+    EXPECT_TRUE(std::filesystem::is_empty(out_.path())) << c.profile;
+  }
+  // A video profile whose container holds audio alone still takes an audio-only source.
+  const RunResult run =
+      RunCli("convert " + Quote(tovi::test::FixturePath("audio_only.mp3")) + " --profile 2302" + out);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const RunResult info = RunCli("info " + Quote(out_.file("audio_only_(new).mp4")));
+  EXPECT_NE(info.out.find("Audio:"), std::string::npos) << info.out;
+}
+
+TEST_F(CliConvert, ATrimStartPastTheEndIsRefused) {
+  const RunResult run = RunCli("convert " + Quote(tovi::test::FixturePath("short_clip.mp4")) +
+                               " --profile 2302 --trim 10 --out " + Quote(out_.path().string()));
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find("is at or past the end of the input"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find(" -> "), std::string::npos) << run.err;
+  EXPECT_TRUE(std::filesystem::is_empty(out_.path()));
+}
+
+TEST_F(CliConvert, HelpAndUsageMistakes) {
+  for (const char *words :
+       {"--help", "-h", "help", "--version", "version", "info --help", "run --help", "convert --help",
+        "convert -h", "play --help", "profiles --help", "version --help"}) {
+    const RunResult run = RunCli(words);
+    EXPECT_EQ(run.exitCode, 0) << words << run.err;
+    EXPECT_FALSE(run.out.empty()) << words;
+    EXPECT_EQ(run.err, "") << words;
+  }
+  EXPECT_NE(RunCli("--version").out.find("tovi-convert "), std::string::npos);
+  RunResult run = RunCli("convert x.mp4 --bogus 1");
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("unknown option --bogus"), std::string::npos) << run.err;
+  run = RunCli("convert x.mp4 --profile");
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("--profile needs a value"), std::string::npos) << run.err;
+  run = RunCli("");
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("no command given"), std::string::npos) << run.err;
+  run = RunCli("frobnicate");
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("unknown command 'frobnicate'"), std::string::npos) << run.err;
+  run = RunCli("info --bogus");
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("unknown option --bogus"), std::string::npos) << run.err;
+  // After "--" a word is a file name, whatever it looks like.
+  run = RunCli("info -- --help");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
+  run = RunCli("convert --out " + Quote(out_.path().string()) + " --profile 2302 -- --trim");
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find("--trim"), std::string::npos) << "taken as a file: " << run.err;
+  run = RunCli("play --volume");
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("--volume needs a value"), std::string::npos) << run.err;
+}
+
+TEST_F(CliConvert, CtrlCAndSigtermStopWithoutLeavingAnIncompleteOutput) {
+  const std::string clip = tovi::test::FixturePath("h264_aac.mp4");
+  for (const int signal : {SIGINT, SIGTERM}) {
+    tovi::test::TempDir sources, out;
+    // Several copies in a row: the signal comes while one of them is being converted.
+    std::vector<std::string> args = {TOVI_CONVERT_EXE, "convert"};
+    for (int k = 0; k < 6; ++k) {
+      const std::string copy = sources.file("clip" + std::to_string(k) + ".mp4");
+      std::filesystem::copy_file(clip, copy);
+      args.push_back(copy);
+    }
+    for (const char *word : {"--profile", "2302", "--out"})
+      args.push_back(word);
+    args.push_back(out.path().string());
+    int fromChild[2];
+    ASSERT_EQ(::pipe(fromChild), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::dup2(fromChild[1], 2);
+      ::close(fromChild[0]);
+      ::close(fromChild[1]);
+      std::vector<char *> argv;
+      for (std::string &a : args)
+        argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(TOVI_CONVERT_EXE, argv.data());
+      ::_exit(127);
+    }
+    ::close(fromChild[1]);
+    // The signal follows the first finished file: the next one is under way.
+    std::string seen;
+    char buffer[1024];
+    bool signalled = false;
+    for (ssize_t n; (n = ::read(fromChild[0], buffer, sizeof buffer)) > 0;) {
+      seen.append(buffer, size_t(n));
+      if (!signalled && seen.find(" -> ") != std::string::npos) {
+        ::kill(pid, signal);
+        signalled = true;
+      }
+    }
+    ::close(fromChild[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by the signal instead of stopping\n" << seen;
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal) << seen;
+    // Every output is either a whole conversion or absent; the last files never started.
+    int complete = 0;
+    for (int k = 0; k < 6; ++k) {
+      const std::string name = out.file("clip" + std::to_string(k) + "_(new).mp4");
+      if (!std::filesystem::exists(name)) continue;
+      const RunResult info = RunCli("info " + Quote(name));
+      ASSERT_EQ(info.exitCode, 0) << name << info.err;
+      EXPECT_NEAR(InfoDuration(info.out), 2.0, 0.1) << name << "\n" << info.out;
+      ++complete;
+    }
+    EXPECT_GE(complete, 1);
+    EXPECT_LT(complete, 6) << seen;
+  }
+}
+
+TEST_F(CliConvert, AFailureShowsTheLibraryMessageThatExplainsIt) {
+  {
+    // An audio bit rate the MP2 encoder does not have.
+    std::ofstream settings(config_.file("tovivi4ziridavevudezu.ini"));
+    settings << "[formatInfo2300]\nparaVideoEncoder=mpeg1video\nparaAudioEncoder=mp2\nparaAudioBitRate=300\n"
+                "paraVideoSize=352x288\nparaFrameRate=25\nparaVolume=256\n";
+  }
+  const RunResult run = RunCli("convert " + Quote(tovi::test::FixturePath("h264_aac.mp4")) +
+                               " --profile 2300 --out " + Quote(out_.path().string()));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("bitrate 300 is not allowed in mp2"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("[1/1] h264_aac.mp4 failed: Error while opening encoder"), std::string::npos)
+      << run.err;
+  EXPECT_TRUE(std::filesystem::is_empty(out_.path()));
 }

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -93,15 +94,26 @@ TEST(CliRun, JsonProgressLinesAndTheNotices) {
                                  "mp2", "--threads", "2", "--progress=json", out});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const auto lines = Lines(run.out);
-  ASSERT_GE(lines.size(), 3u) << run.out;
-  for (size_t i = 0; i + 2 < lines.size(); ++i) {
+  ASSERT_GE(lines.size(), 4u) << run.out;
+  EXPECT_TRUE(lines.front().starts_with("{\"event\":\"start\",\"task\":0,\"inputs\":[")) << lines.front();
+  double percent = -1;
+  for (size_t i = 1; i + 2 < lines.size(); ++i) {
+    EXPECT_NE(lines[i], lines[i - 1]) << "a line repeated";
+    // The figure a reader shows never goes back.
+    const auto at = lines[i].find("\"percent\":");
+    ASSERT_NE(at, std::string::npos) << lines[i];
+    const double now = std::strtod(lines[i].c_str() + at + 10, nullptr);
+    EXPECT_GE(now, percent) << lines[i];
+    percent = now;
     EXPECT_TRUE(lines[i].starts_with("{\"event\":\"progress\",\"task\":0,\"file\":")) << lines[i];
     for (const char *key :
          {"\"frame\":", "\"fps\":", "\"quality\":", "\"bitrate\":", "\"size\":", "\"time\":", "\"total\":"})
       EXPECT_NE(lines[i].find(key), std::string::npos) << key << " in " << lines[i];
   }
   EXPECT_NE(lines[lines.size() - 3].find("\"file\":-1,"), std::string::npos); // the final report
-  EXPECT_NE(lines[lines.size() - 3].find("\"total\":2000000}"), std::string::npos) << lines[lines.size() - 3];
+  EXPECT_NE(lines[lines.size() - 3].find("\"total\":2000000,"), std::string::npos) << lines[lines.size() - 3];
+  EXPECT_NE(lines[lines.size() - 3].find("\"percent\":100.0,"), std::string::npos) << lines[lines.size() - 3];
+  EXPECT_NE(lines[lines.size() - 3].find("\"left\":0.00}"), std::string::npos) << lines[lines.size() - 3];
   EXPECT_EQ(lines[lines.size() - 2],
             "{\"event\":\"terminate\",\"task\":0,\"finished\":true,\"error\":false,\"message\":\"\"}");
   EXPECT_EQ(lines.back(),
@@ -131,14 +143,14 @@ TEST(CliRun, AFailedTaskExitsWithItsMessage) {
   EXPECT_EQ(RunTool({"run", "-vcodec", "mpeg4", dir.file("a.mkv")}).exitCode, 2);
 }
 
-TEST(CliRun, CtrlCStopsCleanlyWithExitCode130) {
-  TempDir dir;
-  const std::string out = dir.file("out.mkv");
+// Stops a -re run with `signal` at its first progress report; returns what it printed on
+// stdout and its exit status (-1: killed by a signal).
+std::pair<std::string, int> StopRunAtFirstProgress(const std::string &out, int signal) {
   int fromChild[2];
-  ASSERT_EQ(::pipe(fromChild), 0);
+  if (::pipe(fromChild) != 0) return {"pipe failed", -2};
   const std::string input = FixturePath("h264_aac.mp4");
   const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
+  if (pid < 0) return {"fork failed", -2};
   if (pid == 0) {
     ::dup2(fromChild[1], 1);
     ::close(fromChild[0]);
@@ -156,24 +168,115 @@ TEST(CliRun, CtrlCStopsCleanlyWithExitCode130) {
   for (ssize_t n; (n = ::read(fromChild[0], buffer, sizeof buffer)) > 0;) {
     seen.append(buffer, size_t(n));
     if (!interrupted && seen.find("\"event\":\"progress\"") != std::string::npos) {
-      ASSERT_EQ(seen.find("\"file\":-1"), std::string::npos) << "the job ended before it could be stopped";
-      ::kill(pid, SIGINT);
+      EXPECT_EQ(seen.find("\"file\":-1"), std::string::npos) << "the job ended before it could be stopped";
+      ::kill(pid, signal);
       interrupted = true;
     }
   }
   ::close(fromChild[0]);
   int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status)) << "killed by a signal instead of stopping";
-  EXPECT_EQ(WEXITSTATUS(status), 130);
-  EXPECT_NE(
-      seen.find("{\"event\":\"terminate\",\"task\":0,\"finished\":false,\"error\":false,\"message\":\"\"}"),
-      std::string::npos)
-      << seen;
-  // The trailer was written: the part converted so far is a readable file.
-  const std::int64_t duration = Duration(out);
-  EXPECT_GT(duration, 0);
-  EXPECT_LT(duration, 1900000);
+  ::waitpid(pid, &status, 0);
+  return {seen, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+TEST(CliRun, CtrlCAndSigtermStopCleanlyWithTheirExitCodes) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    TempDir dir;
+    const std::string out = dir.file("out.mkv");
+    const auto [seen, exitCode] = StopRunAtFirstProgress(out, signal);
+    EXPECT_EQ(exitCode, 128 + signal) << "signal " << signal << " (-1: killed instead of stopping)";
+    EXPECT_NE(
+        seen.find("{\"event\":\"terminate\",\"task\":0,\"finished\":false,\"error\":false,\"message\":\"\"}"),
+        std::string::npos)
+        << seen;
+    EXPECT_EQ(seen.find("\"percent\":100.0"), std::string::npos) << "a stopped file is not complete";
+    // The trailer was written: the part converted so far is a readable file.
+    const std::int64_t duration = Duration(out);
+    EXPECT_GT(duration, 0);
+    EXPECT_LT(duration, 1900000);
+  }
+}
+
+TEST(CliRun, UnknownOptionsAndRefusedValuesAreUsageErrorsNamingTheOption) {
+  TempDir dir;
+  const std::string input = FixturePath("h264_aac.mp4"), out = dir.file("out.avi");
+  const struct {
+    std::vector<std::string> options;
+    const char *named;
+  } cases[] = {
+      {{"-vcodc", "mpeg4"}, "option -vcodc: Unrecognized option 'vcodc'"},
+      {{"-b", "abc"}, "option -b: Invalid value \"abc\" for option \"b\""},
+      {{"-ar", "0"}, "option -ar: "},
+      {{"-ac", "-2"}, "option -ac: "},
+      {{"-t", "-3"}, "option -t: "},
+      {{"nosuchthing=1"}, "option -nosuchthing: Unrecognized option"},
+  };
+  for (const auto &c : cases) {
+    std::vector<std::string> words = {"run", "-i", input};
+    words.insert(words.end(), c.options.begin(), c.options.end());
+    words.push_back(out);
+    const RunResult run = RunTool(words);
+    EXPECT_EQ(run.exitCode, 2) << c.named << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(out)) << c.named;
+  }
+  // Input options are checked as well, and with JSON progress the refusal is an event.
+  const RunResult run = RunTool({"run", "-itsofset", "1", "-i", input, "--progress=json", out});
+  EXPECT_EQ(run.exitCode, 2) << run.err;
+  EXPECT_TRUE(run.out.starts_with("{\"event\":\"refused\",\"task\":0,\"message\":\"option -itsofset: "))
+      << run.out;
+  // Known options with good values still pass the check (names are not case-sensitive).
+  EXPECT_EQ(RunTool({"run", "-i", input, "-VCODEC", "mpeg4", "-acodec", "mp2", "-ar", "22050", "-ac", "1",
+                     "-t", "1", "-g", "12", out})
+                .exitCode,
+            0);
+}
+
+TEST(CliRun, AStartAtOrPastTheEndIsRefusedAndLeavesNoFile) {
+  TempDir dir;
+  const std::string input = FixturePath("h264_aac.mp4"); // 2 s
+  const std::string out = dir.file("out.mkv");
+  // Before -i: the input's start, refused when the input is opened. After it: the
+  // output's, refused when the job sets up.
+  const struct {
+    std::vector<std::string> words;
+    const char *event;
+  } cases[] = {
+      {{"run", "-ss", "20", "-i", input, "--progress=json", out}, "{\"event\":\"refused\""},
+      {{"run", "-i", input, "-ss", "2", "--progress=json", out}, "\"finished\":false,\"error\":true"},
+  };
+  for (const auto &c : cases) {
+    const RunResult run = RunTool(c.words);
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find("is at or past the end of the input"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("wrote"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find(c.event), std::string::npos) << run.out;
+    EXPECT_FALSE(fs::exists(out));
+  }
+  // Just before the end is a (short) conversion.
+  const RunResult run =
+      RunTool({"run", "-ss", "1.5", "-i", input, "-vcodec", "mpeg4", "-acodec", "mp2", out});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NEAR(double(Duration(out)), 0.5e6, 0.15e6);
+}
+
+TEST(CliRun, UsageMistakesAreNamed) {
+  TempDir dir;
+  const std::string input = FixturePath("h264_aac.mp4");
+  RunResult run = RunTool({"run", "-i", input});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("no output file given"), std::string::npos) << run.err;
+  run = RunTool({"run", "--bogus", "-i", input, dir.file("a.mkv")});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("unknown option --bogus"), std::string::npos) << run.err;
+  run = RunTool({"run", "-i", input, "stray", dir.file("a.mkv")});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("unexpected word 'stray'"), std::string::npos) << run.err;
+  // "--" ends the options: an output whose name starts with "-".
+  run = RunCli("run -i '" + input + "' -vcodec mpeg4 -acodec mp2 -t 0.5 -- -dash.mkv",
+               "cd '" + dir.path().string() + "' &&");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_GT(Duration(dir.file("-dash.mkv")), 0);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The option dispatcher: value conventions, the validation messages, the options with
 // structured values, and the refusal of full tables.
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "EngineTestSupport.h"
 
@@ -45,8 +47,9 @@ TEST_F(OptionTest, BooleanValuesAreTrueUnlessExactlyZero) {
 }
 
 TEST_F(OptionTest, IntegerAndFloatConversions) {
-  Set("ar", "0");
-  Set("ac", "-1");
+  // A rate or channel count of 0 or less would silently keep the source's: refused.
+  EXPECT_EQ(Refused("ar", "0"), "Invalid value \"0\" for option \"ar\": must be above 0");
+  EXPECT_EQ(Refused("ac", "-1"), "Invalid value \"-1\" for option \"ac\": must be above 0");
   EXPECT_EQ(engine_.Pending().AudioSampleRate, 44100);
   EXPECT_EQ(engine_.Pending().AudioChannels, 2);
   Set("ar", "48000");
@@ -161,6 +164,11 @@ TEST_F(OptionTest, DurationsAndDates) {
   EXPECT_EQ(engine_.Job().RecordingTimeUs, 90500000);
   engine_.SetRecordingTime(5000000);
   EXPECT_EQ(engine_.ProgressTotalUs(), 5000000);
+  // A negative length would end the job before its first packet.
+  EXPECT_EQ(Refused("t", "-3"), "Invalid duration for t: -3 (must not be negative)");
+  EXPECT_EQ(Raised([&] { engine_.SetRecordingTime(-1000000); }),
+            "Invalid recording time -1.000 s (must not be negative)");
+  EXPECT_EQ(engine_.Job().RecordingTimeUs, 5000000);
 }
 
 TEST_F(OptionTest, ItsScaleBelongsToTheNextInputStream) {
@@ -209,6 +217,31 @@ TEST_F(OptionTest, UnknownNamesChangeNothing) {
   // A known generic name reaches its context.
   Set("g", "12");
   EXPECT_EQ(VideoInt("g"), 12);
+}
+
+// The command line's check: names the engine does not know and values it refuses raise a
+// message naming the option, where ParseOption drops or only logs them.
+TEST_F(OptionTest, CheckOptionNamesUnknownNamesAndRefusedValues) {
+  const auto checked = [&](const std::string &name, const std::string &value) {
+    return Raised([&] { engine_.CheckOption(name, value); });
+  };
+  EXPECT_EQ(checked("vcodc", "mpeg4"), "Unrecognized option 'vcodc'");
+  EXPECT_EQ(checked("b", "abc"), "Invalid value \"abc\" for option \"b\"");
+  EXPECT_EQ(checked("bufsize", "lots"), "Invalid value \"lots\" for option \"bufsize\"");
+  EXPECT_EQ(checked("ar", "0"), "Invalid value \"0\" for option \"ar\": must be above 0");
+  EXPECT_EQ(checked("t", "-3"), "Invalid duration for t: -3 (must not be negative)");
+  EXPECT_EQ(checked("ss", "later"), "Invalid duration specification for ss: later");
+  EXPECT_EQ(checked("g", " "), "Missing value for option 'g'");
+  // Known names with good values pass: table options, generic, prefixed and private ones.
+  for (const auto &[name, value] :
+       std::vector<std::pair<std::string, std::string>>{{"vcodec", "nosuchcodec"}, // found only when applied
+                                                        {"b", "800k"},
+                                                        {"g", "12"},
+                                                        {"ar", "48000"},
+                                                        {"t", "1.5"},
+                                                        {"vstrict", "1"},
+                                                        {"preset", "fast"}})
+    EXPECT_NO_THROW(engine_.CheckOption(name, value)) << name;
 }
 
 TEST_F(OptionTest, QuantiserMatrices) {
