@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "appcore/DeviceOutput.h"
 #include "appcore/ProfileCatalog.h"
 #include "converter/AVProbe.h"
 #include "converter/ProbeRecords.h"
@@ -207,6 +208,12 @@ void TParameterBuilder::BuildConversionParameters(const TlvFilesRecord &item, in
         if (n > 0) out.VideoBitrate = static_cast<std::int32_t>(n);
       }
     }
+    // What the profile's device can play: its pixel format, and a preset's rate cap
+    // raised to the bit rate asked for.
+    AskPixelFormat(Profile(code, PIXEL_FORMAT_KEY, DEVICE_PIXEL_FORMAT), out);
+    if (out.VideoCodec == "libx264")
+      FollowVideoBitRate(Setting(code, "paraMaxBitrate", Profile(code, "paraMaxBitrate", "").c_str()),
+                         Setting(code, "paraBufferSize", Profile(code, "paraBufferSize", "").c_str()), out);
     // V4. Frame rate, as written ("25", "29.97").
     const std::string fr = Setting(code, "paraFrameRate", "29.97");
     double rate = 0;

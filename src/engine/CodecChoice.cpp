@@ -1,5 +1,6 @@
 #include "engine/CodecChoice.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +43,34 @@ void ChooseDvPixelFormat(AVCodecContext *stream, const AVCodec *encoder) {
       stream->pix_fmt = *p;
       return;
     }
+}
+
+bool OfferDesignedPixelFormat(AVCodecContext *stream, const AVCodec *encoder) {
+  if (!encoder) return false;
+  static constexpr AVPixelFormat kEightBit420[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_NONE};
+  const AVPixelFormat *designed = nullptr;
+  switch (encoder->id) {
+  case AV_CODEC_ID_H264:
+  case AV_CODEC_ID_THEORA: designed = kEightBit420; break;
+  default: return false;
+  }
+  for (const AVPixelFormat *p = designed; *p != AV_PIX_FMT_NONE; ++p)
+    if (*p == stream->pix_fmt) return false;
+  stream->pix_fmt = designed[0];
+  return true;
+}
+
+TEvenSides EvenSides(AVCodecID codec, AVPixelFormat format) {
+  if (codec != AV_CODEC_ID_H264 && codec != AV_CODEC_ID_HEVC) return {};
+  const AVPixFmtDescriptor *desc = ff::av_pix_fmt_desc_get(format);
+  if (!desc) return {};
+  return {desc->log2_chroma_w > 0, desc->log2_chroma_h > 0};
+}
+
+void EvenFrameSize(AVCodecID codec, AVPixelFormat format, int &width, int &height) {
+  const TEvenSides even = EvenSides(codec, format);
+  if (even.Width) width = std::max(2, width / 2 * 2);
+  if (even.Height) height = std::max(2, height / 2 * 2);
 }
 
 void ChooseSampleFormat(AVCodecContext *stream, const AVCodec *encoder) {

@@ -17,6 +17,21 @@ namespace tovi {
 void ChoosePixelFormat(AVCodecContext *stream, const AVCodec *encoder);
 // For DV: a pixel format that has a DV profile at the stream's size and rate.
 void ChooseDvPixelFormat(AVCodecContext *stream, const AVCodec *encoder);
+// For a format nobody chose (the source's): today's H.264 and Theora encoders also take
+// 4:2:2, 4:4:4 and more than 8 bits, which few players decode; the encoders these
+// outputs were made for took only 8-bit 4:2:0. When the context's format is not one
+// such an encoder took, it becomes the first that it did and the result is true. Other
+// codecs (and a null encoder) are left alone.
+bool OfferDesignedPixelFormat(AVCodecContext *stream, const AVCodec *encoder);
+// Encoders that refuse a frame size their chroma planes cannot halve (libx264 and
+// libx265 need even sizes at 4:2:0): which sides must be even.
+struct TEvenSides {
+  bool Width = false;
+  bool Height = false;
+};
+TEvenSides EvenSides(AVCodecID codec, AVPixelFormat format);
+// The size made even on those sides: down to a multiple of two, and at least 2.
+void EvenFrameSize(AVCodecID codec, AVPixelFormat format, int &width, int &height);
 // When `encoder` lists sample formats and the context's format is not among them, the
 // first listed one.
 void ChooseSampleFormat(AVCodecContext *stream, const AVCodec *encoder);

@@ -93,6 +93,7 @@ struct TPendingSettings {
   int FrameHeight = 0;
   double FrameAspectRatio = 0; // display aspect; 0 = unset
   int FramePixelFormat = -1;   // AVPixelFormat, -1 = none
+  bool FramePixelFormatChosen = false; // set by "pix_fmt"; an input's own format is no choice
   int AudioSampleFormat = -1;  // AVSampleFormat, -1 = none
   int CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
   // Indexed by AVMediaType: video, audio, data, subtitle.
@@ -519,6 +520,9 @@ private:
   void SetupEncoding(TTranscodeTables &t, TOutputStreamRecord &ost, int tableIndex);
   void SetupAudioEncoding(TOutputStreamRecord &ost, const AVCodecContext *dec);
   void SetupVideoEncoding(TInputStreamRecord &ist, TOutputStreamRecord &ost, const AVCodecContext *dec);
+  // A level asked of an H.264 encoder (presets ask for 3.0) raised to one that holds the
+  // stream's size, rate and bit rate, with a note in the log.
+  void FitH264EncoderLevel(AVCodecContext *enc) const;
   void SetupPassLog(TOutputStreamRecord &ost, int tableIndex);
   void OpenEncoders(TTranscodeTables &t);
   void OpenDecoders(TTranscodeTables &t);

@@ -9,6 +9,7 @@ extern "C" {
 #include <libavfilter/buffersrc.h>
 }
 
+#include "engine/CodecChoice.h"
 #include "engine/FFmpeg.h"
 #include "media/EntryPoints.h"
 #include "media/StringFormat.h"
@@ -111,6 +112,20 @@ int TCustomFFmpeg::ConfigureFilters(TInputStreamRecord &ist, TOutputStreamRecord
   graph->scale_sws_opts =
       ff::av_strdup(StringFormat("flags=%lld", static_cast<long long>(scalerFlags)).c_str());
 
+  // An encoder that takes only even sizes in its format gets them whatever the filters
+  // make of the picture; the step passes pictures of an even size through untouched.
+  AVFilterContext *end = sink;
+  if (const TEvenSides even = EvenSides(enc->codec_id, enc->pix_fmt); even.Width || even.Height) {
+    const std::string args =
+        StringFormat("w=%s:h=%s:flags=%lld", even.Width ? "max(2,trunc(iw/2)*2)" : "iw",
+                     even.Height ? "max(2,trunc(ih/2)*2)" : "ih", static_cast<long long>(scalerFlags));
+    rc = ff::avfilter_graph_create_filter(&end, ff::avfilter_get_by_name("scale"), "even_size", args.c_str(),
+                                          nullptr, graph.get());
+    if (rc < 0) return fail("cannot open the scale filter", rc);
+    rc = ff::avfilter_link(end, 0, sink, 0);
+    if (rc < 0) return fail("cannot link the output filter", rc);
+  }
+
   const std::string &text = pending_.VideoFilters;
   if (!text.empty()) {
     InOutPtr outputs(ff::avfilter_inout_alloc());
@@ -120,7 +135,7 @@ int TCustomFFmpeg::ConfigureFilters(TInputStreamRecord &ist, TOutputStreamRecord
     outputs->filter_ctx = last;
     outputs->pad_idx = 0;
     inputs->name = ff::av_strdup("out");
-    inputs->filter_ctx = sink;
+    inputs->filter_ctx = end;
     inputs->pad_idx = 0;
     AVFilterInOut *in = inputs.release();
     AVFilterInOut *out = outputs.release();
@@ -129,7 +144,7 @@ int TCustomFFmpeg::ConfigureFilters(TInputStreamRecord &ist, TOutputStreamRecord
     ff::avfilter_inout_free(&out);
     if (rc < 0) return fail("cannot parse the filter graph \"" + text + "\"", rc);
   } else {
-    rc = ff::avfilter_link(last, 0, sink, 0);
+    rc = ff::avfilter_link(last, 0, end, 0);
     if (rc < 0) return fail("cannot link the output filter", rc);
   }
   rc = ff::avfilter_graph_config(graph.get(), nullptr);

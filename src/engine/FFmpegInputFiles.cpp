@@ -177,6 +177,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName) {
         aspect = 4.0 / 3.0;
       pending_.FrameAspectRatio = aspect;
       pending_.FramePixelFormat = par->format < 0 ? 0 : par->format;
+      pending_.FramePixelFormatChosen = false;
       if (decoder->lowres > 0) {
         pending_.FrameWidth >>= decoder->lowres;
         pending_.FrameHeight >>= decoder->lowres;

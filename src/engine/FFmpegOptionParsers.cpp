@@ -137,6 +137,7 @@ void TCustomFFmpeg::OptionPixelFormat(const std::string &value) {
   const AVPixelFormat format = ff::av_get_pix_fmt(value.c_str());
   if (format == AV_PIX_FMT_NONE) throw FFmpegException::Fmt("Unknown pixel format requested: %s", value.c_str());
   pending_.FramePixelFormat = format;
+  pending_.FramePixelFormatChosen = true;
 }
 
 void TCustomFFmpeg::OptionSampleFormat(const std::string &value) {

@@ -113,6 +113,13 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile &file, int slot) {
     enc->width = pending_.FrameWidth;
     enc->height = pending_.FrameHeight;
     enc->pix_fmt = static_cast<AVPixelFormat>(pending_.FramePixelFormat);
+    if (!pending_.FramePixelFormatChosen && OfferDesignedPixelFormat(enc, out.Codec) &&
+        pending_.FramePixelFormat >= 0)
+      LogFmt(llInfo,
+             "Pixel format %s of the source converted to %s for %s, as players expect (-pix_fmt "
+             "chooses another)",
+             ff::av_get_pix_fmt_name(static_cast<AVPixelFormat>(pending_.FramePixelFormat)),
+             ff::av_get_pix_fmt_name(enc->pix_fmt), out.Codec->name);
     ChoosePixelFormat(enc, out.Codec);
     ChooseDvPixelFormat(enc, out.Codec);
     if (pending_.IntraOnly) enc->gop_size = 0;
@@ -144,6 +151,7 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile &file, int slot) {
   pending_.VideoCodecName.clear();
   pending_.VideoStreamCopy = false;
   pending_.FramePixelFormat = -1;
+  pending_.FramePixelFormatChosen = false;
 }
 
 void TCustomFFmpeg::NewAudioStream(TOutputFile &file, int slot) {

@@ -5,7 +5,9 @@
 #include <climits>
 #include <cstring>
 
+#include "engine/CodecChoice.h"
 #include "engine/FFmpeg.h"
+#include "engine/H264Levels.h"
 #include "media/EntryPoints.h"
 #include "media/FFmpegLoader.h"
 #include "media/Texts.h"
@@ -20,6 +22,21 @@ constexpr std::int64_t kExtradataPadding = AV_INPUT_BUFFER_PADDING_SIZE;
 
 bool SameChannelLayout(const AVChannelLayout &a, const AVChannelLayout &b) {
   return ff::av_channel_layout_compare(&a, &b) == 0;
+}
+
+// The H.264 stream the encoder is about to make, as the level table measures it: the
+// peak rate is the VBV maximum when there is one, else the average rate.
+TH264Stream LevelStream(const AVCodecContext *enc) {
+  TH264Stream s;
+  s.Width = enc->width;
+  s.Height = enc->height;
+  if (enc->framerate.num > 0 && enc->framerate.den > 0)
+    s.FramesPerSecond = av_q2d(enc->framerate);
+  else if (enc->time_base.num > 0 && enc->time_base.den > 0)
+    s.FramesPerSecond = 1.0 / av_q2d(enc->time_base);
+  s.BitRate = enc->rc_max_rate > 0 ? enc->rc_max_rate : enc->bit_rate;
+  s.BufferBits = enc->rc_buffer_size;
+  return s;
 }
 
 } // namespace
@@ -165,6 +182,14 @@ void TCustomFFmpeg::SetupVideoEncoding(TInputStreamRecord &ist, TOutputStreamRec
   ost.VideoCrop = ost.TopBand || ost.BottomBand || ost.LeftBand || ost.RightBand;
   const int croppedWidth = dec->width - ost.LeftBand - ost.RightBand;
   const int croppedHeight = dec->height - ost.TopBand - ost.BottomBand;
+  int evenWidth = enc->width, evenHeight = enc->height;
+  EvenFrameSize(enc->codec_id, enc->pix_fmt, evenWidth, evenHeight);
+  if (evenWidth != enc->width || evenHeight != enc->height) {
+    LogFmt(llInfo, "Frame size %dx%d made %dx%d: the encoder takes only even sizes in %s", enc->width,
+           enc->height, evenWidth, evenHeight, ff::av_get_pix_fmt_name(enc->pix_fmt));
+    enc->width = evenWidth;
+    enc->height = evenHeight;
+  }
   ost.VideoResample =
       !(croppedWidth == enc->width && croppedHeight == enc->height && dec->pix_fmt == enc->pix_fmt);
   if (ost.VideoResample) {
@@ -261,20 +286,27 @@ void TCustomFFmpeg::OpenEncoders(TTranscodeTables &t) {
         enc->subtitle_header_size = dec->subtitle_header_size;
       }
     }
+    if (codec->id == AV_CODEC_ID_H264 && enc->level > 0) FitH264EncoderLevel(enc);
     DictionaryPtr options;
     ApplyPrivateOptions(*optionContexts_, codec, options.Out());
     int rc;
+    TLibraryErrorCapture refusal;
     {
       std::lock_guard lock(CodecLock());
       rc = ff::avcodec_open2(enc, codec, options.Out());
     }
-    if (rc < 0)
+    if (rc < 0) {
+      // The encoder's own words say what it refused; the fixed text alone only says
+      // where to look.
+      const std::string cause = refusal.Text();
       FailWithListing(
           t, FFmpegException::Fmt("Error while opening encoder for output stream #%d.%d (%s) - maybe "
                                   "incorrect parameters such as bit_rate, rate, width or height. Please "
-                                  "check error log message to find out more detail information.",
-                                  ost.FileIndex, ost.StreamIndex, type.c_str())
+                                  "check error log message to find out more detail information.%s%s",
+                                  ost.FileIndex, ost.StreamIndex, type.c_str(), cause.empty() ? "" : " ",
+                                  cause.c_str())
                  .Message());
+    }
     openEncoders_.push_back(&OutputStreamEntry(ost.FileIndex, ost.StreamIndex).Encoder);
     // The muxer reads the opened encoder's final parameters (extradata, frame size...).
     const AVRational aspect = ost.Stream->sample_aspect_ratio;
@@ -284,6 +316,22 @@ void TCustomFFmpeg::OpenEncoders(TTranscodeTables &t) {
     ost.Stream->time_base = enc->time_base;
     t.ExtraSizeBytes += enc->extradata_size;
   }
+}
+
+void TCustomFFmpeg::FitH264EncoderLevel(AVCodecContext *enc) const {
+  const TH264Stream stream = LevelStream(enc);
+  const int fitting = FitH264Level(enc->level, stream);
+  if (fitting == enc->level) return;
+  if (fitting == 0) {
+    LogFmt(llWarning, "No H.264 level holds %dx%d at %.3g fps; the encoder chooses one", stream.Width,
+           stream.Height, stream.FramesPerSecond);
+    enc->level = FF_LEVEL_UNKNOWN;
+    return;
+  }
+  LogFmt(llInfo, "H.264 level %d.%d cannot hold %dx%d at %.3g fps and %lld kbit/s; level %d.%d is used",
+         enc->level / 10, enc->level % 10, stream.Width, stream.Height, stream.FramesPerSecond,
+         static_cast<long long>(stream.BitRate / 1000), fitting / 10, fitting % 10);
+  enc->level = fitting;
 }
 
 void TCustomFFmpeg::OpenDecoders(TTranscodeTables &t) {

@@ -27,6 +27,10 @@ struct PendingLines {
   std::unordered_map<std::uint32_t, std::string> byThread;
 };
 
+// The innermost TLibraryErrorCapture alive on this thread. Per thread by nature: a
+// capture only wants what the calls made inside its own scope print.
+thread_local TLibraryErrorCapture *tInnermostCapture = nullptr;
+
 PendingLines &Pending() {
   static PendingLines pending;
   return pending;
@@ -202,19 +206,45 @@ void TFFLogger::Deliver(const void *sender, std::uint32_t threadId, TLogLevel le
     handler(sender, threadId, level, message);
 }
 
+TLibraryErrorCapture::TLibraryErrorCapture() : outer_(tInnermostCapture) { tInnermostCapture = this; }
+
+TLibraryErrorCapture::~TLibraryErrorCapture() { tInnermostCapture = outer_; }
+
+std::string TLibraryErrorCapture::Text() const { return text_; }
+
 // Runs on whatever thread calls into the libraries.
 void TFFLogger::LibraryCallback(void *avcl, int level, const char *fmt, va_list vl) {
-  if (level > gLibraryThreshold.load()) return;
+  const bool captured = level <= AV_LOG_ERROR && tInnermostCapture;
+  if (level > gLibraryThreshold.load() && !captured) return;
 
+  const char *name = nullptr;
   char prefix[128] = "";
   if (avcl) {
     const AVClass *cls = *static_cast<const AVClass *const *>(avcl);
-    const char *name = cls ? (cls->item_name ? cls->item_name(avcl) : cls->class_name) : nullptr;
+    name = cls ? (cls->item_name ? cls->item_name(avcl) : cls->class_name) : nullptr;
     std::snprintf(prefix, sizeof prefix, "[%s @ %08" PRIXPTR "]", name ? name : "NULL",
                   reinterpret_cast<std::uintptr_t>(avcl));
   }
   char message[2048] = {};
   std::vsnprintf(message, sizeof message, fmt, vl);
+
+  if (captured) {
+    std::string line = message;
+    while (!line.empty() && (line.back() == '\n' || line.back() == ' '))
+      line.pop_back();
+    for (char &c : line)
+      if (c == '\n') c = ' ';
+    if (!line.empty()) {
+      std::string entry;
+      if (name) entry.append(name).append(": ");
+      entry.append(line);
+      for (TLibraryErrorCapture *c = tInnermostCapture; c; c = c->outer_) {
+        if (!c->text_.empty()) c->text_.append("; ");
+        c->text_.append(entry);
+      }
+    }
+  }
+  if (level > gLibraryThreshold.load()) return;
 
   const std::uint32_t threadId = CurrentThreadID();
   std::vector<std::string> lines;

@@ -95,4 +95,24 @@ private:
   TLogInfo lastInfo_;
 };
 
+// Collects the error lines the media libraries print on the constructing thread while
+// it lives, whatever level the router shows: the reason an encoder or muxer gives when
+// it refuses, for the message that reports the refusal. Create it on the stack around
+// the call; captures may nest (each gets the lines printed during its own lifetime).
+class TLibraryErrorCapture {
+public:
+  TLibraryErrorCapture();
+  ~TLibraryErrorCapture();
+  TLibraryErrorCapture(const TLibraryErrorCapture &) = delete;
+  TLibraryErrorCapture &operator=(const TLibraryErrorCapture &) = delete;
+
+  // "printer: line" for each line, joined by "; "; empty when nothing was printed.
+  std::string Text() const;
+
+private:
+  friend class TFFLogger;
+  TLibraryErrorCapture *outer_;
+  std::string text_;
+};
+
 } // namespace tovi

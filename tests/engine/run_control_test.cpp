@@ -78,9 +78,9 @@ TEST_F(RunControlTest, StartWithoutFilesIsRejectedWithOneNotice) {
 }
 
 TEST_F(RunControlTest, FailureInSetUpLeavesNoOutputAndReportsTheMessage) {
-  // libx264 refuses an odd frame size when the encoder is opened.
+  // H.263 refuses a picture size that is not a multiple of 4 when the encoder is opened.
   const std::string out = Out("refused.mp4");
-  ASSERT_TRUE(Configure({{"i", "video_only.mp4"}, {"vcodec", "libx264"}, {"s", "161x121"}}, out));
+  ASSERT_TRUE(Configure({{"i", "video_only.mp4"}, {"vcodec", "h263"}, {"s", "161x121"}}, out));
   engine_.SetOnTerminate([this](TCustomFFmpeg &) { ++terminations_; });
   engine_.Start(false);
   EXPECT_EQ(terminations_, 1);
