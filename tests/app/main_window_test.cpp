@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -199,6 +200,19 @@ TEST_F(MainWindowTest, PauseHoldsTheOutputStillAndResumeFinishesIt) {
   EXPECT_EQ(FileSize(output), size);
   EXPECT_TRUE(window_->Running());
   EXPECT_NE(ProgressText(0), "100%");
+
+  // The snapshot button saves the preview as it came and as the window shows it.
+  TempDir snaps;
+  TAppSettings settings(config_.SettingsFile());
+  settings.SetSnapOutPutDir(snaps.path().string());
+  settings.Ini().WriteBool("settings", "snapJpg", false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !progress->PreviewFrame().isNull(); }, 30'000));
+  QTest::mouseClick(progress->SnapButton(), Qt::LeftButton);
+  const QImage full(QString::fromStdString(snaps.file("Snapshot_full.bmp")));
+  const QImage small(QString::fromStdString(snaps.file("Snapshot_small.bmp")));
+  EXPECT_EQ(full.size(), progress->PreviewFrame().size());
+  EXPECT_EQ(small.size(), QSize(372, 210));
+  EXPECT_FALSE(fs::exists(snaps.file("Snapshot_full.jpg")));
 
   QTest::mouseClick(progress->ResumeButton(), Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !window_->Running(); }, kLongWaitMs));
