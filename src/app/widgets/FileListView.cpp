@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QUrl>
 
+#include <algorithm>
+
 #include "appcore/GlobalObject.h"
 
 namespace tovi {
@@ -16,9 +18,11 @@ TFileListView::TFileListView(QWidget *parent) : QTreeWidget(parent) {
   setObjectName("fileList");
   setColumnCount(5);
   setHeaderLabels({"Source", "Length", "Trimmed Length", "Destination File", "Progress"});
+  // The starting widths, widened where a caption would not fit in the user's font.
   const int widths[] = {140, 65, 90, 120, 60};
   for (int c = 0; c < 5; ++c)
-    setColumnWidth(c, widths[c] * logicalDpiX() / 96);
+    setColumnWidth(
+        c, std::max(widths[c], header()->fontMetrics().horizontalAdvance(headerItem()->text(c)) + 24));
   header()->setStretchLastSection(false);
   header()->setSectionResizeMode(colSource, QHeaderView::Stretch);
   setRootIsDecorated(false);
