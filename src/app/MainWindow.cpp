@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -170,9 +171,31 @@ TMainWindow::TMainWindow(ICompletionActions &actions, QWidget *parent)
     // Worker thread: the rows are not changed from Start until the all-ended notice.
     queue_.HandleCustomHook(*info, rows_);
   });
-  converter_.SetOnProgress([this](TCustomConverter &, PProgressInfo info) { OnProgress(*info); });
-  converter_.SetOnPreviewBitmap(
-      [this](TCustomConverter &, const TPreviewInfo &info) { OnPreviewBitmap(info); });
+  // Without the Qt dispatcher installed these would come on the worker thread: then a
+  // copy goes to the GUI thread instead (the preview's bitmap is copied here, while the
+  // engine still holds it).
+  converter_.SetOnProgress([this](TCustomConverter &, PProgressInfo info) {
+    if (QThread::currentThread() == thread())
+      OnProgress(*info);
+    else
+      QMetaObject::invokeMethod(
+          this, [this, copy = *info] { OnProgress(copy); }, Qt::QueuedConnection);
+  });
+  converter_.SetOnPreviewBitmap([this](TCustomConverter &, const TPreviewInfo &info) {
+    if (QThread::currentThread() == thread()) {
+      OnPreviewBitmap(info);
+      return;
+    }
+    if (!info.Bitmap || info.Bitmap->Width() <= 0 || info.Bitmap->Height() <= 0) return;
+    const TBitmap &b = *info.Bitmap;
+    QImage frame = QImage(b.Bits(), b.Width(), b.Height(), b.RowBytes(), QImage::Format_BGR888).copy();
+    QMetaObject::invokeMethod(
+        this,
+        [this, frame] {
+          if (progress_) progress_->SetPreviewFrame(frame);
+        },
+        Qt::QueuedConnection);
+  });
   converter_.SetOnTerminate([this](TCustomConverter &, const TTerminateInfo &info) {
     // Notice thread: hand a copy to the GUI thread. Queued calls to one object run in
     // the order they were posted, and the component posts the all-ended notice only
