@@ -1,0 +1,125 @@
+// The main window: the file list, the output folder with Browse and Open, the drop-down
+// profile tree, Add, Remove, Clear, Start, the menus, and the conversion run with its
+// progress window.
+//
+// Threads: everything here runs in the GUI thread. The converter delivers progress and
+// preview events in the GUI thread (through the Qt main-thread dispatcher, the worker
+// waiting); termination notices arrive on notice threads of their own and are handed
+// to the GUI thread as queued calls carrying a copy of the notice, so rows and windows
+// are touched in the GUI thread only, one notice after another in arrival order. From
+// Start until the all-ended notice the rows stay as they are (the custom hook reads
+// them on the worker thread): Add, Remove, Clear, Start, drops and the check boxes are
+// off.
+#pragma once
+
+#include <QMainWindow>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "appcore/ConversionQueue.h"
+#include "appcore/GlobalObject.h"
+#include "converter/Converter.h"
+
+class QAction;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QLabel;
+
+namespace tovi {
+
+class TFileListView;
+class TProfileTreeBox;
+class TProgressWindow;
+class TAboutWindow;
+
+class TMainWindow final : public QMainWindow {
+  Q_OBJECT
+public:
+  // `actions` carries out the completion actions (the desktop's, or a test's fake); it
+  // must outlive the window.
+  explicit TMainWindow(ICompletionActions &actions, QWidget *parent = nullptr);
+  ~TMainWindow() override;
+
+  // Adds files as the Add dialog, a drop or the command line do; returns how many rows
+  // were added.
+  int AddFiles(const std::vector<std::string> &paths);
+  void RemoveSelected();
+  void ClearList();
+  // Start: builds one task per checked row and shows the progress window, which starts
+  // them. False when nothing was started.
+  bool StartConversion();
+  // The output folder as Browse stores it (after its checks); messages as Browse shows.
+  void SetOutputFolder(const std::string &folder);
+  // Exits the application after the next all-ended notice: status 0 when every task of
+  // the run finished, 1 otherwise.
+  void SetQuitWhenDone(bool quit) { quitWhenDone_ = quit; }
+
+  // ---- for tests and screenshots ----
+  TFileListView *FileList() const { return list_; }
+  TProfileTreeBox *ProfileTree() const { return tree_; }
+  TProgressWindow *ProgressWindow() const { return progress_; }
+  QLineEdit *OutputField() const { return outputField_; }
+  QPushButton *StartButton() const { return start_; }
+  const std::vector<TFileRow> &Rows() const { return rows_; }
+  bool Running() const { return running_; }
+  TFFConverter &Converter() { return converter_; }
+  // Outcome of the last run: tasks that finished, tasks that did not.
+  int FinishedCount() const { return finished_; }
+  int FailedCount() const { return failed_; }
+
+signals:
+  // After the all-ended notice has been handled.
+  void RunEnded();
+
+protected:
+  void closeEvent(QCloseEvent *event) override;
+  void showEvent(QShowEvent *event) override;
+
+private:
+  void BuildMenus();
+  void BrowseOutputFolder();
+  void OpenOutputFolder();
+  void AddFilesFromDialog();
+  void ShowAbout();
+  void UpdateCommands();
+  void RefreshList();
+  void RefreshRow(int row);
+  void SelectRow(int row);
+  bool EnsureLibraries();
+  // The converter's events (see the class comment for their threads).
+  void OnProgress(const TProgressInfo &info);
+  void OnPreviewBitmap(const TPreviewInfo &info);
+  void OnTerminate(const TTerminateInfo &info); // GUI thread, in arrival order
+  void OnAllEnded();
+  void DetachConverterEvents();
+
+  ICompletionActions &actions_;
+  TGlobalObject global_;
+  TFFConverter converter_;
+  TConversionQueue queue_;
+  std::vector<TFileRow> rows_;
+  bool librariesLoaded_ = false;
+  bool running_ = false;
+  bool firstShow_ = true;
+  bool quitWhenDone_ = false;
+  bool closing_ = false;         // the window is closing: notices are no longer handled
+  bool allEndedPending_ = false; // the all-ended notice came while the progress window stopped
+  int finished_ = 0;
+  int failed_ = 0;
+
+  QLabel *title_;
+  TFileListView *list_;
+  TProfileTreeBox *tree_;
+  QLineEdit *outputField_;
+  QPushButton *add_, *remove_, *clear_, *start_, *start2_;
+  QMenu *editMenu_;
+  std::vector<QAction *> addActions_, removeActions_, clearActions_, startActions_;
+  TProgressWindow *progress_ = nullptr; // child window, created on first use
+  TAboutWindow *about_ = nullptr;       // child window, created on first use
+};
+
+} // namespace tovi
