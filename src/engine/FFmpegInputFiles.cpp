@@ -166,6 +166,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName) {
       else if (aspect == 0)
         aspect = 4.0 / 3.0;
       pending_.FrameAspectRatio = aspect;
+      pending_.FrameAspectFromInput = true;
       pending_.FramePixelFormat = par->format < 0 ? 0 : par->format;
       if (decoder->lowres > 0) {
         pending_.FrameWidth >>= decoder->lowres;
