@@ -1,5 +1,6 @@
 #include "appcore/ParameterBuilder.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -36,6 +37,47 @@ int Pad(int target, int e) { return ((target - e) / 4) * 2; }
 
 bool AnyMargin(const TlvFilesRecord &item) { return item.AnyCropMargin(); }
 
+// The frame rates an MPEG-2 stream may declare, with the television norm each belongs
+// to: 25 and 50 go with PAL's 576 lines, the 30-frame family (and film) with NTSC's 480.
+struct TMpeg2Rate {
+  int Num, Den;
+  const char *Text;
+  bool Pal;
+  bool OfNorm; // a norm's own rate (the nearest is chosen among these)
+};
+constexpr std::array kMpeg2Rates{TMpeg2Rate{24000, 1001, "24000/1001", false, true},
+                                 TMpeg2Rate{24, 1, "24", false, false},
+                                 TMpeg2Rate{25, 1, "25", true, true},
+                                 TMpeg2Rate{30000, 1001, "30000/1001", false, true},
+                                 TMpeg2Rate{30, 1, "30", false, false},
+                                 TMpeg2Rate{50, 1, "50", true, true},
+                                 TMpeg2Rate{60000, 1001, "60000/1001", false, true},
+                                 TMpeg2Rate{60, 1, "60", false, false}};
+
+// The source's rate when MPEG-2 can carry it, otherwise the nearest rate of a norm.
+const TMpeg2Rate &Mpeg2RateFor(double fps) {
+  for (const TMpeg2Rate &r : kMpeg2Rates)
+    if (std::fabs(fps - static_cast<double>(r.Num) / r.Den) < fps * 2e-4) return r;
+  const TMpeg2Rate *best = nullptr;
+  for (const TMpeg2Rate &r : kMpeg2Rates)
+    if (r.OfNorm && (!best || std::fabs(fps - static_cast<double>(r.Num) / r.Den) <
+                                  std::fabs(fps - static_cast<double>(best->Num) / best->Den)))
+      best = &r;
+  return *best;
+}
+
+// A frame size that belongs to one norm (disc and CIF sizes) becomes its counterpart of
+// the other norm when the rate says so; other sizes stay.
+void FitSizeToNorm(bool pal, int &W, int &H) {
+  constexpr std::array kPairs{std::array{720, 576, 480}, std::array{704, 576, 480}, std::array{480, 576, 480},
+                              std::array{352, 576, 480}, std::array{352, 288, 240}};
+  for (const auto &[w, palLines, ntscLines] : kPairs) {
+    if (W != w || (H != palLines && H != ntscLines)) continue;
+    H = pal ? palLines : ntscLines;
+    return;
+  }
+}
+
 constexpr std::array kVideoCodecs{"mpeg4",     "libxvid", "mpeg1video", "mpeg2video", "msmpeg4", "msmpeg4v1",
                                   "msmpeg4v2", "huffyuv", "dvvideo",    "rawvideo",   "h263p",   "h263",
                                   "rv10",      "rv20",    "ljpeg",      "mjpeg",      "svq1",    "zlib",
@@ -51,6 +93,8 @@ TSourceFacts SourceFactsFromProbe(TCustomAVProbe &probe) {
     if (probe.GetVideoStreamInfo(probe.FirstVideoStreamIndex(), v)) {
       f.Width = v.Width;
       f.Height = v.Height;
+      f.FrameRateNum = v.FrameRateNum;
+      f.FrameRateDen = v.FrameRateDen;
       f.VideoBitRate = v.BitRate;
     }
   }
@@ -246,6 +290,16 @@ void TParameterBuilder::BuildConversionParameters(const TlvFilesRecord &item, in
       W = SW;
       H = SH;
     }
+    // MPEG-2 outside a disc format goes through the DVD target, whose norm would replace
+    // a source rate it does not know (30, 60) or pair it with the wrong lines. A rate
+    // kept from the source decides the norm, and a norm-bound size follows it.
+    if (videoEncoder == "mpeg2video" && out.TargetNorm == 0 && out.FrameRate.empty() &&
+        source.FrameRateNum > 0 && source.FrameRateDen > 0) {
+      const TMpeg2Rate &r = Mpeg2RateFor(static_cast<double>(source.FrameRateNum) / source.FrameRateDen);
+      out.FrameRate = r.Text;
+      out.TargetNorm = r.Pal ? 1 : 2;
+      if (size != AS_SOURCE) FitSizeToNorm(r.Pal, W, H);
+    }
     // V7. Unset margins become 0.
     for (std::int32_t *m : {&out.CropTop, &out.CropBottom, &out.CropLeft, &out.CropRight})
       if (*m == -1) *m = 0;
@@ -308,19 +362,24 @@ void SnapH263Size(const std::string &sizeText, int &W, int &H) {
 std::string LetterboxFilter(int W, int H, int SW, int SH, const TlvFilesRecord &item, TOutputOptions &out) {
   // An unknown source size or an empty target leaves the frame as it is.
   if (W <= 0 || H <= 0 || SW <= 0 || SH <= 0) return {};
-  const double rW = static_cast<double>(SW) / W, rH = static_cast<double>(SH) / H;
-  const auto vertical = [&] { return Pad(H, EvenTrunc(SH / rW)); };
-  const auto horizontal = [&] { return Pad(W, EvenTrunc(SW / rH)); };
+  // The picture that is fitted is what the user's margins leave of the source; margins
+  // that leave nothing are ignored rather than handed on as an impossible crop.
+  const int CW = SW - item.CropLeft - item.CropRight, CH = SH - item.CropTop - item.CropBottom;
+  const bool crop = AnyMargin(item) && CW > 0 && CH > 0 && item.CropLeft >= 0 && item.CropTop >= 0;
+  const int PW = crop ? CW : SW, PH = crop ? CH : SH;
+  const double rW = static_cast<double>(PW) / W, rH = static_cast<double>(PH) / H;
+  const auto vertical = [&] { return Pad(H, EvenTrunc(PH / rW)); };
+  const auto horizontal = [&] { return Pad(W, EvenTrunc(PW / rH)); };
   int padV = 0, padH = 0;
-  if (W <= SW && H >= SH) {
+  if (W <= PW && H >= PH) {
     padV = vertical();
     padH = 0;
   }
-  if (W >= SW && H <= SH) {
+  if (W >= PW && H <= PH) {
     padH = horizontal();
     padV = 0;
   }
-  if (W >= SW && H >= SH) {
+  if (W >= PW && H >= PH) {
     if (rW > rH) {
       padV = vertical();
       padH = 0;
@@ -332,7 +391,7 @@ std::string LetterboxFilter(int W, int H, int SW, int SH, const TlvFilesRecord &
       padH = horizontal();
     }
   }
-  if (W <= SW && H <= SH) {
+  if (W <= PW && H <= PH) {
     if (rW > rH) {
       padV = vertical();
       padH = 0;
@@ -341,41 +400,49 @@ std::string LetterboxFilter(int W, int H, int SW, int SH, const TlvFilesRecord &
       padV = 0;
     }
   }
-  if (W == SW && H == SH) padV = padH = 0;
+  if (W == PW && H == PH) padV = padH = 0;
 
   const int Wi = W - 2 * padH, Hi = H - 2 * padV;
   const std::string pad = "pad=" + std::to_string(W) + ":" + std::to_string(H) + ":" + std::to_string(padH) +
                           ":" + std::to_string(padV);
-  out.AspectRatio = SizeText(Wi, Hi, ":");
-  if (AnyMargin(item)) {
-    return "crop=" + std::to_string(item.CropLeft) + ":" + std::to_string(item.CropTop) + ":" +
-           std::to_string(SW - item.CropLeft - item.CropRight) + ":" +
-           std::to_string(SH - item.CropTop - item.CropBottom) + ",scale=" + SizeText(Wi, Hi, ":") + "," +
-           pad;
+  if (crop) {
+    // The filter does the whole crop; margins left in the record would reach the engine
+    // as crop bands and cut the picture a second time. The engine hands the graph the
+    // source at its own size (a target's default size must not scale it first) with
+    // square pixels, which the crop, the aspect-keeping scale and the pad preserve.
+    out.CropTop = out.CropBottom = out.CropLeft = out.CropRight = 0;
+    out.FrameSize = SizeText(SW, SH, "x");
+    out.AspectRatio = SizeText(SW, SH, ":");
+    return "crop=w=" + std::to_string(CW) + ":h=" + std::to_string(CH) +
+           ":x=" + std::to_string(item.CropLeft) + ":y=" + std::to_string(item.CropTop) +
+           ",scale=" + SizeText(Wi, Hi, ":") + "," + pad;
   }
   out.FrameSize = SizeText(Wi, Hi, "x");
+  out.AspectRatio = SizeText(Wi, Hi, ":");
   return pad;
 }
 
 std::string PanAndScan(int W, int H, int SW, int SH, const TlvFilesRecord &item, TOutputOptions &out) {
   const int CW = SW - item.CropLeft - item.CropRight, CH = SH - item.CropTop - item.CropBottom;
   const int OW = SW - out.CropLeft - out.CropRight, OH = SH - out.CropTop - out.CropBottom;
-  constexpr double kFourThirds = 4.0 / 3.0;
   out.FrameSize = SizeText(W, H, "x");
   out.AspectRatio = SizeText(W, H, ":");
-  if (CW <= 0 || CH <= 0 || OW <= 0 || OH <= 0) return {}; // unknown source size: nothing to cut
+  // Unknown source or target size: nothing to cut.
+  if (CW <= 0 || CH <= 0 || OW <= 0 || OH <= 0 || W <= 0 || H <= 0) return {};
+  // The kept part has the target's shape, so that stretching it to W x H (square
+  // pixels, as the aspect above says) does not distort it; the cut is shared by both
+  // sides, on top of the user's own margins, in even pixels.
+  const double target = static_cast<double>(W) / H;
   const double ratio = static_cast<double>(CW) / CH;
-  const auto even = [](long v) { return static_cast<std::int32_t>((v / 2) * 2); };
-  if (ratio > kFourThirds) {
-    const long cut =
-        std::labs(static_cast<long>(std::trunc((static_cast<double>(OW) / OH - kFourThirds) * OW)) / 2) +
-        item.CropLeft;
-    out.CropLeft = out.CropRight = even(cut);
-  } else if (ratio < kFourThirds) {
-    const long cut =
-        std::labs(static_cast<long>(std::trunc((static_cast<double>(OH) / OW - kFourThirds) * OH)) / 2) +
-        item.CropTop;
-    out.CropTop = out.CropBottom = even(cut);
+  const auto even = [](double v) { return static_cast<std::int32_t>(std::trunc(v / 2) * 2); };
+  if (ratio > target * (1 + 1e-9)) {
+    const double cut = (OW - OH * target) / 2;
+    out.CropLeft = even(std::max(item.CropLeft, 0) + cut);
+    out.CropRight = even(std::max(item.CropRight, 0) + cut);
+  } else if (ratio < target * (1 - 1e-9)) {
+    const double cut = (OH - OW / target) / 2;
+    out.CropTop = even(std::max(item.CropTop, 0) + cut);
+    out.CropBottom = even(std::max(item.CropBottom, 0) + cut);
   }
   return {};
 }

@@ -4,9 +4,10 @@
 //
 // Zoom modes: "full" stretches to the target size (after the user's crop), "lbox"
 // letterboxes (scale to fit, pad to the target size), "pan" cuts the sides (or top and
-// bottom) towards 4:3 and stretches. "center" is accepted from settings files but was
-// never offered by the settings dialog and had no coherent meaning of its own; it is
-// treated as "lbox". Any other text leaves the source's frame size.
+// bottom) to the target's shape and scales without distortion. "center" is accepted
+// from settings files but was never offered by the settings dialog and had no coherent
+// meaning of its own; it is treated as "lbox". Any other text leaves the source's frame
+// size.
 //
 // The builder keeps no state between calls and opens both files for each read.
 #pragma once
@@ -28,6 +29,7 @@ class TCustomAVProbe;
 struct TSourceFacts {
   int VideoStreamCount = 0;
   int Width = -1, Height = -1; // first video stream, pixels
+  int FrameRateNum = -1, FrameRateDen = -1; // first video stream, frames per second
   int VideoBitRate = -1;       // bit/s
   int AudioSampleRate = -1;    // Hz, first audio stream
   int AudioBitRate = -1;       // bit/s

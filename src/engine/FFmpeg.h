@@ -92,6 +92,7 @@ struct TPendingSettings {
   int FrameWidth = 0;     // 0 = keep the input's size
   int FrameHeight = 0;
   double FrameAspectRatio = 0; // display aspect; 0 = unset
+  bool FrameAspectFromInput = false; // the input's own picture shape, not an asked-for aspect
   int FramePixelFormat = -1;   // AVPixelFormat, -1 = none
   bool FramePixelFormatChosen = false; // set by "pix_fmt"; an input's own format is no choice
   int AudioSampleFormat = -1;  // AVSampleFormat, -1 = none

@@ -176,6 +176,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName) {
       else if (aspect == 0)
         aspect = 4.0 / 3.0;
       pending_.FrameAspectRatio = aspect;
+      pending_.FrameAspectFromInput = true;
       pending_.FramePixelFormat = par->format < 0 ? 0 : par->format;
       pending_.FramePixelFormatChosen = false;
       if (decoder->lowres > 0) {

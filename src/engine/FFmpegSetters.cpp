@@ -57,6 +57,7 @@ void TCustomFFmpeg::SetFrameAspectRatio(const std::string &text) {
   // refused like 0.
   if (!(aspect > 0)) throw FFmpegException("Incorrect aspect ratio specification.");
   pending_.FrameAspectRatio = aspect;
+  pending_.FrameAspectFromInput = false;
 }
 
 void TCustomFFmpeg::SetCrop(TCropSide side, int pixels) {
@@ -77,8 +78,15 @@ void TCustomFFmpeg::SetCrop(TCropSide side, int pixels) {
                                      "Remember to crop first and scale second.");
   }
   Log(llWarning, "CropXXX is deprecated in favor of the crop avfilter");
+  const double shapeBefore =
+      pending_.FrameHeight > 0 ? double(pending_.FrameWidth) / pending_.FrameHeight : 0.0;
   band = pixels;
   dimension = uncropped - pixels;
+  // A crop takes pixels away without changing their shape: the display aspect taken
+  // from the input follows the cropped size. An aspect the user asked for stays.
+  if (pending_.FrameAspectFromInput && pending_.FrameAspectRatio > 0 && pending_.FrameWidth > 0 &&
+      pending_.FrameHeight > 0 && shapeBefore > 0)
+    pending_.FrameAspectRatio *= double(pending_.FrameWidth) / pending_.FrameHeight / shapeBefore;
 }
 
 void TCustomFFmpeg::SetCropTop(int pixels) { SetCrop(TCropSide::Top, pixels); }

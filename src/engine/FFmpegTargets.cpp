@@ -52,6 +52,7 @@ void TCustomFFmpeg::SetTarget(const std::string &type, const std::string &norm, 
   const auto assumeAspect = [this](double aspect, const char *text) {
     if (pending_.FrameAspectRatio != 0) return;
     pending_.FrameAspectRatio = aspect;
+    pending_.FrameAspectFromInput = false;
     Log(llInfo, text);
   };
   const auto atLeastStereo = [this] {

@@ -262,17 +262,17 @@ TEST_F(Builder, LetterboxArithmetic) {
   EXPECT_EQ(out_.FrameSize, "320x180");
   EXPECT_EQ(out_.VideoFilters, "pad=320:240:0:30");
 
+  // The cropped 1260x700 picture is what is fitted, and only the filter crops it.
   item_.CropTop = item_.CropBottom = 10;
   item_.CropLeft = 20;
   Build();
-  EXPECT_TRUE(out_.FrameSize.empty()) << "the scale filter sets the size when cropping";
-  EXPECT_EQ(out_.AspectRatio, "320:180");
-  EXPECT_EQ(out_.VideoFilters, "crop=20:10:1260:700,scale=320:180,pad=320:240:0:30");
-  EXPECT_EQ(out_.CropTop, 10) << "the queue's copy of the margins stays";
+  EXPECT_EQ(out_.VideoFilters, "crop=w=1260:h=700:x=20:y=10,scale=320:176,pad=320:240:0:32");
+  for (int m : {out_.CropTop, out_.CropBottom, out_.CropLeft, out_.CropRight})
+    EXPECT_EQ(m, 0) << "no crop bands on top of the filter's crop";
 
   item_.ZoomMode = "center"; // treated as letterbox
   Build();
-  EXPECT_EQ(out_.VideoFilters, "crop=20:10:1260:700,scale=320:180,pad=320:240:0:30");
+  EXPECT_EQ(out_.VideoFilters, "crop=w=1260:h=700:x=20:y=10,scale=320:176,pad=320:240:0:32");
 }
 
 TEST_F(Builder, PanFullAndOtherZoomModes) {
@@ -282,10 +282,32 @@ TEST_F(Builder, PanFullAndOtherZoomModes) {
   Build();
   EXPECT_EQ(out_.FrameSize, "320x240");
   EXPECT_EQ(out_.AspectRatio, "320:240");
-  EXPECT_EQ(out_.CropLeft, 142);
-  EXPECT_EQ(out_.CropRight, 142);
+  EXPECT_EQ(out_.CropLeft, 80) << "480x360 of the middle is kept: 4:3";
+  EXPECT_EQ(out_.CropRight, 80);
   EXPECT_EQ(out_.CropTop, 0);
   EXPECT_TRUE(out_.VideoFilters.empty());
+
+  source_.Width = 1920;
+  source_.Height = 1080;
+  Build();
+  EXPECT_EQ(out_.CropLeft, 240) << "1440x1080 kept";
+  item_.CropLeft = item_.CropRight = 100; // the user's margins, then the cut of what is left
+  Build();
+  EXPECT_EQ(out_.CropLeft, 100 + 140);
+  EXPECT_EQ(out_.CropRight, 100 + 140);
+  item_.CropLeft = item_.CropRight = 0;
+
+  source_.Width = 480; // tall: top and bottom go
+  source_.Height = 640;
+  Build();
+  EXPECT_EQ(out_.CropTop, 140);
+  EXPECT_EQ(out_.CropBottom, 140);
+  EXPECT_EQ(out_.CropLeft, 0);
+
+  Setting("paraVideoSize", "as source"); // the target is the source's own shape
+  Build();
+  EXPECT_EQ(out_.CropTop, 0);
+  Setting("paraVideoSize", "320x240");
 
   source_.Width = 640;
   source_.Height = 480; // already 4:3
@@ -319,4 +341,37 @@ TEST_F(Builder, SourceWithoutVideoKeepsItsAudio) {
   EXPECT_EQ(out_.VideoBitrate, -1);
   EXPECT_EQ(out_.AudioCodec, "libfaac");
   EXPECT_EQ(out_.AudioSampleRate, 44100);
+}
+
+// MPEG-2 outside the disc formats: a rate "as source" is kept where MPEG-2 has it, else
+// the nearest rate of a norm, and a norm-bound size goes with the rate's norm.
+TEST_F(Builder, Mpeg2KeepsTheSourcesRateWithTheSizeOfItsNorm) {
+  Setting("paraVideoEncoder", "mpeg2video");
+  Setting("paraFrameRate", "as source");
+  Setting("paraVideoSize", "720x576");
+  Profile("Format", "mpeg");
+  struct Case {
+    int num, den;
+    const char *rate, *size;
+    int norm;
+  };
+  for (const Case &c :
+       {Case{30, 1, "30", "720x480", 2}, Case{60, 1, "60", "720x480", 2},
+        Case{24000, 1001, "24000/1001", "720x480", 2}, Case{2997, 100, "30000/1001", "720x480", 2},
+        Case{25, 1, "25", "720x576", 1}, Case{50, 1, "50", "720x576", 1},
+        Case{15, 1, "24000/1001", "720x480", 2}, Case{27, 1, "25", "720x576", 1}}) {
+    source_.FrameRateNum = c.num;
+    source_.FrameRateDen = c.den;
+    Build();
+    EXPECT_EQ(out_.FrameRate, c.rate) << c.num << "/" << c.den;
+    EXPECT_EQ(out_.FrameSize, c.size) << c.num << "/" << c.den;
+    EXPECT_EQ(out_.TargetNorm, c.norm) << c.num << "/" << c.den;
+  }
+  Setting("paraVideoSize", "1280x720"); // no norm's size: kept
+  Build();
+  EXPECT_EQ(out_.FrameSize, "1280x720");
+  Setting("paraFrameRate", "29.97"); // a rate the user chose is not touched
+  Build();
+  EXPECT_EQ(out_.FrameRate, "29.97");
+  EXPECT_EQ(out_.TargetNorm, 0);
 }

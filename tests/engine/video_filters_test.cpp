@@ -4,6 +4,7 @@
 
 #include "engine/EngineStepsAccess.h"
 #include "engine/EngineTestSupport.h"
+#include "engine/TranscodeTestSupport.h"
 
 namespace tovi::test {
 namespace {
@@ -124,6 +125,57 @@ TEST_F(VideoFiltersTest, ABadGraphTextFailsWithTheReason) {
   EXPECT_EQ(A::ConfigureFilters(engine_, ist, *ost_), -1);
   EXPECT_NE(engine_.LastErrorText().find("scale=w="), std::string::npos) << engine_.LastErrorText();
   EXPECT_FALSE(ist.FilterGraph);
+}
+
+// The picture shape a player shows for the first video stream of `path`: width x sample
+// aspect / height (an unknown sample aspect counts as square), 0 when unreadable.
+double DisplayShape(const std::string &path) {
+  AVFormatContext *raw = nullptr;
+  if (ff::avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return 0;
+  InputFormatContextPtr ic(raw);
+  {
+    std::lock_guard lock(CodecLock());
+    if (ff::avformat_find_stream_info(ic.get(), nullptr) < 0) return 0;
+  }
+  for (unsigned i = 0; i < ic->nb_streams; ++i) {
+    AVStream *st = ic->streams[i];
+    if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || st->codecpar->height <= 0) continue;
+    const AVRational sar = ff::av_guess_sample_aspect_ratio(ic.get(), st, nullptr);
+    const double pixel = sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;
+    return st->codecpar->width * pixel / st->codecpar->height;
+  }
+  return 0;
+}
+
+// Crop bands take lines away; the pixels keep their shape, with the engine's scaler and
+// through a filter graph alike. An aspect given before the bands is what the user wants
+// to see and stays.
+class CropBandsTest : public TranscodeTest {
+protected:
+  // h264_aac.mp4 (176x144, square pixels) with 40 lines cropped at the top and bottom.
+  double CroppedShape(std::vector<std::pair<std::string, std::string>> extra) {
+    std::vector<std::pair<std::string, std::string>> options{
+        {"i", "h264_aac.mp4"}, {"an", "1"}, {"vcodec", "mpeg4"}};
+    options.insert(options.end(), extra.begin(), extra.end());
+    options.insert(options.end(), {{"croptop", "40"}, {"cropbottom", "40"}});
+    const std::string out = Out("out.mp4");
+    if (!Configure(options, out) || !RunJob()) return 0;
+    const StreamSummary *v = ReadOutput(out).First(AVMEDIA_TYPE_VIDEO);
+    EXPECT_TRUE(v && v->Height == 64);
+    return DisplayShape(out);
+  }
+};
+
+TEST_F(CropBandsTest, KeepThePixelsShapeThroughTheScaler) {
+  EXPECT_NEAR(CroppedShape({}), 176.0 / 64, 0.02) << "176x64 of square pixels";
+}
+
+TEST_F(CropBandsTest, KeepThePixelsShapeThroughAFilterGraph) {
+  EXPECT_NEAR(CroppedShape({{"vf", "null"}}), 176.0 / 64, 0.02) << "176x64 of square pixels";
+}
+
+TEST_F(CropBandsTest, LeaveAnAskedForAspectAlone) {
+  EXPECT_NEAR(CroppedShape({{"aspect", "16:9"}}), 16.0 / 9, 0.02);
 }
 
 } // namespace
