@@ -23,14 +23,16 @@ void TCustomFFmpeg::InitializeBitstreamFilters() {
     try {
       chain.Initialize(ost.Stream->codecpar, ost.Stream->time_base);
     } catch (const FFmpegException &error) {
-      throw FFmpegException(StringFormat("%s for output stream #%d:%d (%s)", error.Message().c_str(), ost.FileIndex,
-                                         ost.StreamIndex, ff::avcodec_get_name(ost.Stream->codecpar->codec_id)));
+      throw FFmpegException(StringFormat("%s for output stream #%d:%d (%s)", error.Message().c_str(),
+                                         ost.FileIndex, ost.StreamIndex,
+                                         ff::avcodec_get_name(ost.Stream->codecpar->codec_id)));
     }
     // The file's header describes the packets as they leave the chain (a start-code
     // conversion, for one, rewrites the extradata); the tag stays the one chosen.
     const AVCodecParameters *filtered = chain.Contexts().back()->par_out;
     const std::uint32_t tag = ost.Stream->codecpar->codec_tag;
-    if (ff::avcodec_parameters_copy(ost.Stream->codecpar, filtered) < 0) throw FFmpegException("av_mallocz fail");
+    if (ff::avcodec_parameters_copy(ost.Stream->codecpar, filtered) < 0)
+      throw FFmpegException("av_mallocz fail");
     ost.Stream->codecpar->codec_tag = tag;
   }
 }
@@ -89,9 +91,10 @@ void TCustomFFmpeg::WriteFrame(TOutputStreamRecord &ost, AVPacket *packet) {
       // What the muxer refused can no longer make a whole file: it goes (see Run).
       outputRefused_ = true;
       const char *codec = ff::avcodec_get_name(stream->codecpar->codec_id);
-      throw FFmpegException(ErrorText(StringFormat("The %s file refused a packet of output stream #%d:%d (%s)",
-                                                   oc->oformat->name, ost.FileIndex, ost.StreamIndex, codec),
-                                      rc));
+      throw FFmpegException(
+          ErrorText(StringFormat("The %s file refused a packet of output stream #%d:%d (%s)",
+                                 oc->oformat->name, ost.FileIndex, ost.StreamIndex, codec),
+                    rc));
     }
   }
   ff::av_packet_unref(packet);

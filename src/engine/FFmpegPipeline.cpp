@@ -230,7 +230,8 @@ void TCustomFFmpeg::CopyPacket(TOutputStreamRecord &ost, const TInputStreamRecor
   // A coarser time base (a frame-counting muxer's frame duration) can round two close
   // source times onto one tick; the muxer refuses a decoding time that does not advance.
   if (out->dts != AV_NOPTS_VALUE && type != AVMEDIA_TYPE_SUBTITLE) {
-    if (ost.LastCopiedDts != AV_NOPTS_VALUE && out->dts <= ost.LastCopiedDts) out->dts = ost.LastCopiedDts + 1;
+    if (ost.LastCopiedDts != AV_NOPTS_VALUE && out->dts <= ost.LastCopiedDts)
+      out->dts = ost.LastCopiedDts + 1;
     if (out->pts != AV_NOPTS_VALUE && out->pts < out->dts) out->pts = out->dts;
     ost.LastCopiedDts = out->dts;
   }

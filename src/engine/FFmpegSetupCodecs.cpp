@@ -52,8 +52,8 @@ const char *StartCodeFilterFor(const AVCodecParameters *par) {
 
 // The source's frame rate as best known, or 0/1.
 AVRational SourceFrameRate(const AVStream *stream, const AVCodecContext *dec) {
-  for (const AVRational rate : {stream->avg_frame_rate, stream->r_frame_rate,
-                                dec ? dec->framerate : AVRational{0, 1}})
+  for (const AVRational rate :
+       {stream->avg_frame_rate, stream->r_frame_rate, dec ? dec->framerate : AVRational{0, 1}})
     if (rate.num > 0 && rate.den > 0 && av_q2d(rate) < 1000.0) return rate;
   return AVRational{0, 1};
 }
@@ -86,10 +86,10 @@ void TCustomFFmpeg::SetupStreamCopy(TTranscodeTables &t, TOutputStreamRecord &os
     // Such a muxer gives every audio chunk one length: packets of varying length (no
     // fixed frame size, no fixed block) could only be timed by an empty chunk per sample.
     if (TimesByChunkCount(oc->oformat) && in->frame_size <= 0 && in->block_align <= 0)
-      throw FFmpegException::Fmt("Audio stream #%d:%d (%s) cannot be copied into %s: its packets vary in length, "
-                                 "which the format cannot time. Convert the audio instead.",
-                                 ist.FileIndex, ist.StreamIndex, ff::avcodec_get_name(in->codec_id),
-                                 oc->oformat->name);
+      throw FFmpegException::Fmt(
+          "Audio stream #%d:%d (%s) cannot be copied into %s: its packets vary in length, "
+          "which the format cannot time. Convert the audio instead.",
+          ist.FileIndex, ist.StreamIndex, ff::avcodec_get_name(in->codec_id), oc->oformat->name);
     break;
   case AVMEDIA_TYPE_SUBTITLE: break;
   default: throw FFmpegException("invalid codec_type of output stream");
@@ -113,8 +113,9 @@ void TCustomFFmpeg::SetupStreamCopy(TTranscodeTables &t, TOutputStreamRecord &os
     if (const char *name = StartCodeFilterFor(in)) {
       TBitstreamFilterChain &chain = ChainOf(ost);
       const auto &filters = chain.Filters();
-      const bool present = std::any_of(filters.begin(), filters.end(),
-                                       [&](const AVBitStreamFilter *f) { return std::strcmp(f->name, name) == 0; });
+      const bool present = std::any_of(filters.begin(), filters.end(), [&](const AVBitStreamFilter *f) {
+        return std::strcmp(f->name, name) == 0;
+      });
       const AVBitStreamFilter *filter = ff::av_bsf_get_by_name(name);
       if (!present && filter) chain.Append(filter);
       if (filter) tag = forcedTag;

@@ -41,8 +41,8 @@ TEST_F(StreamCopyTest, CopiesIntoAviKeepEveryPictureTheRateAndTheSize) {
   };
   // Length-prefixed H.264 from MP4 and from Matroska (no codec tag there), VP8 from
   // WebM, and a rate that is not a whole number.
-  for (const TCase c : {TCase{"h264_aac.mp4", true}, TCase{"two_video.mkv", true}, TCase{"vp8_vorbis.webm", false},
-                        TCase{"ntsc_30000_1001.mp4", true}}) {
+  for (const TCase c : {TCase{"h264_aac.mp4", true}, TCase{"two_video.mkv", true},
+                        TCase{"vp8_vorbis.webm", false}, TCase{"ntsc_30000_1001.mp4", true}}) {
     SCOPED_TRACE(c.Source);
     engine_.FreeAll();
     engine_.Reset();
@@ -93,19 +93,21 @@ TEST_F(StreamCopyTest, ACopyAviCannotHoldIsRefusedWithItsReasonAndLeavesNoFile) 
   ASSERT_TRUE(Configure({{"i", "vp8_vorbis.webm"}, {"vcodec", "copy"}, {"acodec", "copy"}}, vorbis));
   engine_.Start(false);
   EXPECT_FALSE(engine_.CompletedNormally());
-  EXPECT_EQ(engine_.ErrorMessage(), "Audio stream #0:1 (vorbis) cannot be copied into avi: its packets vary in "
-                                    "length, which the format cannot time. Convert the audio instead.");
+  EXPECT_EQ(engine_.ErrorMessage(),
+            "Audio stream #0:1 (vorbis) cannot be copied into avi: its packets vary in "
+            "length, which the format cannot time. Convert the audio instead.");
   EXPECT_FALSE(fs::exists(vorbis));
 
   // A filter that cannot take the stream is found before the file is written.
   engine_.FreeAll();
   engine_.Reset();
   const std::string filtered = Out("filtered.avi");
-  ASSERT_TRUE(
-      Configure({{"i", "vp8_vorbis.webm"}, {"vcodec", "copy"}, {"an", "1"}, {"vbsf", "h264_mp4toannexb"}}, filtered));
+  ASSERT_TRUE(Configure(
+      {{"i", "vp8_vorbis.webm"}, {"vcodec", "copy"}, {"an", "1"}, {"vbsf", "h264_mp4toannexb"}}, filtered));
   engine_.Start(false);
   EXPECT_FALSE(engine_.CompletedNormally());
-  EXPECT_EQ(engine_.ErrorMessage(), "Failed to initialize bitstream filter h264_mp4toannexb for output stream #0:0 (vp8)");
+  EXPECT_EQ(engine_.ErrorMessage(),
+            "Failed to initialize bitstream filter h264_mp4toannexb for output stream #0:0 (vp8)");
   EXPECT_FALSE(fs::exists(filtered));
 }
 
