@@ -671,6 +671,7 @@ private:
   std::condition_variable pauseChanged_;
   bool paused_ = false;
   bool setupCompleted_ = false;
+  bool outputRefused_ = false; // a muxer refused a packet of this job
   // Decoding and encoding scratch objects, reused for every frame of the job.
   FramePtr decodedFrame_, cropFrame_, encodeFrame_;
   PacketPtr encodedPacket_, copyPacket_;

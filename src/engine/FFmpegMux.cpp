@@ -19,7 +19,21 @@ TBitstreamFilterChain &TCustomFFmpeg::ChainOf(const TOutputStreamRecord &ost) {
 void TCustomFFmpeg::InitializeBitstreamFilters() {
   for (const TOutputStreamRecord &ost : tables_->OutputStreams) {
     TBitstreamFilterChain &chain = ChainOf(ost);
-    if (!chain.Empty() && !chain.Initialized()) chain.Initialize(ost.Stream->codecpar, ost.Stream->time_base);
+    if (chain.Empty() || chain.Initialized()) continue;
+    try {
+      chain.Initialize(ost.Stream->codecpar, ost.Stream->time_base);
+    } catch (const FFmpegException &error) {
+      throw FFmpegException(StringFormat("%s for output stream #%d:%d (%s)", error.Message().c_str(),
+                                         ost.FileIndex, ost.StreamIndex,
+                                         ff::avcodec_get_name(ost.Stream->codecpar->codec_id)));
+    }
+    // The file's header describes the packets as they leave the chain (a start-code
+    // conversion, for one, rewrites the extradata); the tag stays the one chosen.
+    const AVCodecParameters *filtered = chain.Contexts().back()->par_out;
+    const std::uint32_t tag = ost.Stream->codecpar->codec_tag;
+    if (ff::avcodec_parameters_copy(ost.Stream->codecpar, filtered) < 0)
+      throw FFmpegException("av_mallocz fail");
+    ost.Stream->codecpar->codec_tag = tag;
   }
 }
 
@@ -73,7 +87,15 @@ void TCustomFFmpeg::WriteFrame(TOutputStreamRecord &ost, AVPacket *packet) {
     if (end != AV_NOPTS_VALUE)
       ost.CurrentPts = std::max(ost.CurrentPts, end + std::max<std::int64_t>(out->duration, 0));
     const int rc = ff::av_interleaved_write_frame(oc, out);
-    if (rc < 0) throw FFmpegException(ErrorText("av_interleaved_write_frame()", rc));
+    if (rc < 0) {
+      // What the muxer refused can no longer make a whole file: it goes (see Run).
+      outputRefused_ = true;
+      const char *codec = ff::avcodec_get_name(stream->codecpar->codec_id);
+      throw FFmpegException(
+          ErrorText(StringFormat("The %s file refused a packet of output stream #%d:%d (%s)",
+                                 oc->oformat->name, ost.FileIndex, ost.StreamIndex, codec),
+                    rc));
+    }
   }
   ff::av_packet_unref(packet);
 }

@@ -214,7 +214,27 @@ void TCustomFFmpeg::CopyPacket(TOutputStreamRecord &ost, const TInputStreamRecor
   out->dts = (packet->dts != AV_NOPTS_VALUE ? ff::av_rescale_q(packet->dts, in, outTb)
                                             : ff::av_rescale_q(packetPtsUs, kMicroseconds, outTb)) -
              offset;
+  if (ost.CopyCountsChunks && packet->dts != AV_NOPTS_VALUE) {
+    // The first picture's place is rounded down: a start a fraction of a frame after 0
+    // (Matroska shifts every stream by the audio encoder's delay) must not become a
+    // whole empty frame; the pictures after it keep their distance from it.
+    if (ost.CopyOriginIn == AV_NOPTS_VALUE) {
+      ost.CopyOriginIn = packet->dts;
+      ost.CopyOriginOut = ff::av_rescale_q_rnd(packet->dts, in, outTb, AV_ROUND_DOWN) - offset;
+    }
+    out->dts = ost.CopyOriginOut + ff::av_rescale_q(packet->dts - ost.CopyOriginIn, in, outTb);
+    if (packet->pts != AV_NOPTS_VALUE)
+      out->pts = ost.CopyOriginOut + ff::av_rescale_q(packet->pts - ost.CopyOriginIn, in, outTb);
+  }
   out->duration = ff::av_rescale_q(packet->duration, in, outTb);
+  // A coarser time base (a frame-counting muxer's frame duration) can round two close
+  // source times onto one tick; the muxer refuses a decoding time that does not advance.
+  if (out->dts != AV_NOPTS_VALUE && type != AVMEDIA_TYPE_SUBTITLE) {
+    if (ost.LastCopiedDts != AV_NOPTS_VALUE && out->dts <= ost.LastCopiedDts)
+      out->dts = ost.LastCopiedDts + 1;
+    if (out->pts != AV_NOPTS_VALUE && out->pts < out->dts) out->pts = out->dts;
+    ost.LastCopiedDts = out->dts;
+  }
   out->time_base = outTb;
   // Today's muxers take the packets as the demuxer gave them; there is no parser
   // rewrite step left to apply.

@@ -64,6 +64,7 @@ void TCustomFFmpeg::RecordFailure(const std::string &message) {
 void TCustomFFmpeg::Run() {
   completedNormally_ = false;
   setupCompleted_ = false;
+  outputRefused_ = false;
   const auto stage = [this](const std::function<void()> &body) {
     try {
       body();
@@ -76,7 +77,8 @@ void TCustomFFmpeg::Run() {
     }
   };
   // The files this job creates: removed again when it fails before its set-up is done,
-  // so that a job that never started leaves nothing behind.
+  // so that a job that never started leaves nothing behind, and when a muxer refused
+  // what it was given, which leaves a file that cannot be whole.
   std::set<std::string> outputs;
   for (int i = 0; i < outputCount_; ++i)
     if (outputFiles_[size_t(i)] && !outputFiles_[size_t(i)]->FileName.empty())
@@ -85,7 +87,7 @@ void TCustomFFmpeg::Run() {
   stage([this] { Transcode(); });
   stage([this] { TranscodeTearDown(); });
   stage([this] { FreeAll(); });
-  if (errorOccurred_ && !setupCompleted_) {
+  if (errorOccurred_ && (!setupCompleted_ || outputRefused_)) {
     stage([&outputs] {
       for (const std::string &name : outputs) {
         std::error_code ec;

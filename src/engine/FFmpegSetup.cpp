@@ -69,6 +69,9 @@ void TCustomFFmpeg::TranscodeSetup() {
     SetupInputTiming(t);
     CopyMetaDataMaps(t);
     CopyChapters();
+    // Before the headers: they describe the filtered packets, and a chain that cannot
+    // take its stream refuses the job before a file is written.
+    InitializeBitstreamFilters();
     WriteHeaders(t);
     LogStreamListing(t);
   } catch (...) {

@@ -39,6 +39,42 @@ TH264Stream LevelStream(const AVCodecContext *enc) {
   return s;
 }
 
+// AVI times a stream by counting its chunks: the stream's time base is written as the
+// duration of one chunk, and every tick without a packet becomes an empty chunk.
+bool TimesByChunkCount(const AVOutputFormat *format) { return std::strcmp(format->name, "avi") == 0; }
+
+// Muxers that store H.264 and HEVC as a start-code stream and do not convert the
+// length-prefixed form (MP4, Matroska) themselves. Muxers with their own bitstream
+// check (MPEG-TS, raw streams) insert the conversion while writing.
+bool NeedsStartCodes(const AVOutputFormat *format) {
+  if (format->check_bitstream) return false;
+  for (const char *name : {"avi", "mpeg", "vob", "dvd", "svcd"})
+    if (std::strcmp(format->name, name) == 0) return true;
+  return false;
+}
+
+// The filter that turns a length-prefixed H.264/HEVC stream into start codes, when the
+// copied parameters (their extradata is the decoder configuration record) say it is one.
+const char *StartCodeFilterFor(const AVCodecParameters *par) {
+  const std::uint8_t *x = par->extradata;
+  switch (par->codec_id) {
+  case AV_CODEC_ID_H264:
+    // An avcC record starts with version 1; a start-code header with 0.
+    return par->extradata_size >= 7 && x[0] == 1 ? "h264_mp4toannexb" : nullptr;
+  case AV_CODEC_ID_HEVC:
+    return par->extradata_size >= 23 && (x[0] != 0 || x[1] != 0 || x[2] > 1) ? "hevc_mp4toannexb" : nullptr;
+  default: return nullptr;
+  }
+}
+
+// The source's frame rate as best known, or 0/1.
+AVRational SourceFrameRate(const AVStream *stream, const AVCodecContext *dec) {
+  for (const AVRational rate :
+       {stream->avg_frame_rate, stream->r_frame_rate, dec ? dec->framerate : AVRational{0, 1}})
+    if (rate.num > 0 && rate.den > 0 && av_q2d(rate) < 1000.0) return rate;
+  return AVRational{0, 1};
+}
+
 } // namespace
 
 void TCustomFFmpeg::SetupStreamCopy(TTranscodeTables &t, TOutputStreamRecord &ost) {
@@ -64,6 +100,13 @@ void TCustomFFmpeg::SetupStreamCopy(TTranscodeTables &t, TOutputStreamRecord &os
   case AVMEDIA_TYPE_AUDIO:
     if (job_.AudioVolume != 256)
       throw FFmpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
+    // Such a muxer gives every audio chunk one length: packets of varying length (no
+    // fixed frame size, no fixed block) could only be timed by an empty chunk per sample.
+    if (TimesByChunkCount(oc->oformat) && in->frame_size <= 0 && in->block_align <= 0)
+      throw FFmpegException::Fmt(
+          "Audio stream #%d:%d (%s) cannot be copied into %s: its packets vary in length, "
+          "which the format cannot time. Convert the audio instead.",
+          ist.FileIndex, ist.StreamIndex, ff::avcodec_get_name(in->codec_id), oc->oformat->name);
     break;
   case AVMEDIA_TYPE_SUBTITLE: break;
   default: throw FFmpegException("invalid codec_type of output stream");
@@ -80,6 +123,20 @@ void TCustomFFmpeg::SetupStreamCopy(TTranscodeTables &t, TOutputStreamRecord &os
     if (!tags || ff::av_codec_get_id(tags, in->codec_tag) == in->codec_id ||
         !ff::av_codec_get_tag2(tags, in->codec_id, &muxerTag))
       tag = in->codec_tag;
+  }
+  // A length-prefixed stream going where start codes are expected is converted on the
+  // way; its tag then is the muxer's own for the converted form.
+  if (NeedsStartCodes(oc->oformat)) {
+    if (const char *name = StartCodeFilterFor(in)) {
+      TBitstreamFilterChain &chain = ChainOf(ost);
+      const auto &filters = chain.Filters();
+      const bool present = std::any_of(filters.begin(), filters.end(), [&](const AVBitStreamFilter *f) {
+        return std::strcmp(f->name, name) == 0;
+      });
+      const AVBitStreamFilter *filter = ff::av_bsf_get_by_name(name);
+      if (!present && filter) chain.Append(filter);
+      if (filter) tag = forcedTag;
+    }
   }
   out->codec_tag = tag;
   if (in->codec_type == AVMEDIA_TYPE_AUDIO &&
@@ -103,6 +160,16 @@ void TCustomFFmpeg::SetupStreamCopy(TTranscodeTables &t, TOutputStreamRecord &os
       ff::av_reduce(&timeBase.num, &timeBase.den, std::int64_t(dec->time_base.num) * ticks,
                     dec->time_base.den, INT_MAX);
     }
+  }
+  // A frame-counting muxer needs the frame duration itself as the time base: a finer one
+  // fills the index with empty entries between the pictures.
+  if (in->codec_type == AVMEDIA_TYPE_VIDEO && TimesByChunkCount(oc->oformat)) {
+    const AVRational rate = SourceFrameRate(ist.Stream, dec);
+    if (rate.num > 0) timeBase = av_inv_q(rate);
+    ost.CopyCountsChunks = true;
+    // Shifting every stream up by the audio encoder's delay (the muxer's default for
+    // negative times) would turn the delay into a whole empty frame before the first.
+    if (oc->avoid_negative_ts == AVFMT_AVOID_NEG_TS_AUTO) oc->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
   }
   // The settings record follows the copied parameters, for the later steps' reports.
   ff::avcodec_parameters_to_context(enc, out);

@@ -39,7 +39,6 @@ void TCustomFFmpeg::Transcode() {
   extraBytes_ = tables_->ExtraSizeBytes;
   drainEncoders_ = true;
   try {
-    InitializeBitstreamFilters();
     TranscodeLoop();
     FinishTranscode();
   } catch (...) {

@@ -103,6 +103,12 @@ struct TOutputStreamRecord {
   // Muxing progress: the end (dts + duration) of the last packet written, in the
   // stream's time base; chooses the next input and gives the time reached.
   std::int64_t CurrentPts = 0;
+  // Stream copy: the last decoding time handed to the muxer, in the stream's time base.
+  std::int64_t LastCopiedDts = AV_NOPTS_VALUE;
+  // Stream copy into a muxer that counts chunks: the first packet's decoding time in the
+  // input's and in the output's time base, the origin every later time is counted from.
+  bool CopyCountsChunks = false;
+  std::int64_t CopyOriginIn = AV_NOPTS_VALUE, CopyOriginOut = 0;
   // The encoder's report on the last coded video frame (quality in lambda units,
   // picture type, per-plane squared error when PSNR is on).
   int CodedQuality = 0;

@@ -91,7 +91,13 @@ int AudioDecodeFrame(TPlayContext &ctx) {
     }
     if (ctx.audioPktPending) continue; // the decoder made room: send again
     if (ctx.paused || ctx.audioq.Aborted()) return -1;
-    if (ctx.audioq.Get(ctx.audioPkt.get(), false) <= 0) return -1;
+    // Cleared before a packet leaves the queue: the demux thread reads the queue's size
+    // first and this mark second, so it never sees both empty while a packet is in flight.
+    ctx.audioDrained = false;
+    if (ctx.audioq.Get(ctx.audioPkt.get(), false) <= 0) {
+      ctx.audioDrained = true; // every decoded sample has gone to the device
+      return -1;
+    }
     if (IsFlushPacket(ctx.audioPkt.get())) {
       ff::avcodec_flush_buffers(dec);
       ff::av_packet_unref(ctx.audioPkt.get());

@@ -217,6 +217,7 @@ void HandleSeek(TPlayContext &ctx) {
   }
   ctx.eofReported = false;
   ctx.endReached = false;
+  ctx.audioDrained = false;
   ctx.afterSeek = true;
   ctx.seekReq = false;
   core.seekDone.Set();
@@ -250,7 +251,9 @@ void ReadLoop(TPlayContext &ctx) {
       SleepMs(10);
       continue;
     }
-    if ((ic->pb && ff::avio_feof(ic->pb)) || ctx.ioEof) {
+    // The end is the demuxer's answer, not the I/O layer's: a demuxer with a parser (raw
+    // FLAC, for one) still holds whole packets when the last bytes have been read.
+    if (ctx.ioEof) {
       if (ctx.HasVideo()) {
         PacketPtr empty = MakePacket();
         if (empty) {
@@ -260,7 +263,10 @@ void ReadLoop(TPlayContext &ctx) {
         core.pictureAfterSeek.Set();
       }
       SleepMs(10);
-      if (ctx.audioq.Size() + ctx.videoq.Size() + ctx.subtitleq.Size() == 0) ctx.endReached = true;
+      // The last packet taken from the audio queue still has to be decoded and played.
+      if (ctx.audioq.Size() + ctx.videoq.Size() + ctx.subtitleq.Size() == 0 &&
+          (!ctx.HasAudio() || ctx.audioDrained))
+        ctx.endReached = true;
       continue;
     }
     ctx.inRead = true;
@@ -280,7 +286,8 @@ void ReadLoop(TPlayContext &ctx) {
         else
           core.Report(llError, StringFormat("error #%d while reading file: %s", rc, ctx.fileName.c_str()));
       }
-      if (rc == AVERROR_EOF) ctx.ioEof = true;
+      // A demuxer that keeps failing at the end of the bytes will give nothing more.
+      if (rc == AVERROR_EOF || (ic->pb && ff::avio_feof(ic->pb))) ctx.ioEof = true;
       if (ic->pb && ic->pb->error) break;
       SleepMs(100);
       continue;

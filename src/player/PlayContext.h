@@ -162,6 +162,9 @@ struct TPlayContext {
 
   std::atomic<bool> eofReported{false}; // read failure reported since the last seek
   std::atomic<bool> endReached{false};  // input at its end and every queue empty
+  // The audio callback found the queue and the decoder empty: every sample queued has
+  // gone to the device (written by the audio callback, read by the demux thread).
+  std::atomic<bool> audioDrained{false};
   std::atomic<bool> endNotified{false}; // psEnd posted (video files)
   std::atomic<bool> inRead{false};
   std::atomic<bool> demuxDone{false}; // the demux thread has finished its work

@@ -108,6 +108,25 @@ TEST_F(PlaybackTest, AnAudioOnlyFileKeepsReportingItsEndWhileDrained) {
   EXPECT_GT(player.CurrentPosition(), 900000);
 }
 
+TEST_F(PlaybackTest, RawFlacPlaysToItsEndBeforeTheEndIsReported) {
+  // The raw FLAC demuxer still holds parsed frames when the last bytes have been read.
+  TEventLog log;
+  TFFPlayer player;
+  log.Attach(player);
+  std::int64_t duration = 0;
+  player.SetOnFileOpen([&](TCustomPlayer *, std::int64_t d, int, int, int &, int &) { duration = d; });
+  ASSERT_TRUE(player.Open(FixturePath("audio_only.flac"), 0, false)) << player.LastErrorText();
+  EXPECT_NEAR(static_cast<double>(duration), 2000000.0, 50000.0);
+  ASSERT_TRUE(log.WaitFor(psEnd, 1, 8000));
+  // When the end is first reported the clock has passed every sample, bar the device's
+  // own small buffer.
+  const auto positions = log.Positions();
+  ASSERT_FALSE(positions.empty());
+  EXPECT_GE(positions.back(), 1900000);
+  EXPECT_LE(positions.back(), duration);
+  player.Stop(true);
+}
+
 TEST_F(PlaybackTest, CurrentFrameShowsThePatternPictureAtItsTime) {
   TEventLog log;
   TFFPlayer player;
