@@ -270,9 +270,8 @@ int CmdConvert(int argc, char **argv) {
   converter.StartTask(jobs);
   {
     std::unique_lock lock(run.lock);
-    // Notices arrive on threads of their own and in any order: the all-ended notice may
-    // come before a task's. Leaving before every handler is done would free the rows
-    // under it.
+    // Notices arrive on threads of their own; the all-ended one comes last. Leaving
+    // before every handler is done would free the rows under them.
     run.endedSignal.wait(lock, [&] { return run.allEnded && run.ended == tasks; });
   }
   converter.ClearTasks();

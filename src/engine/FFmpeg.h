@@ -647,6 +647,10 @@ private:
   // workerThread_ is "the worker thread" of the run state, cleared by NotifyTermination.
   std::unique_ptr<TConvertThread> ownedThread_;
   std::atomic<TConvertThread *> workerThread_{nullptr};
+  // Protects the claim of the termination notice: the busy_/terminated_ transitions of
+  // Start, Terminate and NotifyTermination, and terminateThread_. Never held while a
+  // callback runs or a thread is joined.
+  std::mutex noticeMutex_;
   std::unique_ptr<TDoTerminateThread> terminateThread_;
   TEvent runFinished_{true};
   TEvent terminateFinished_{true};

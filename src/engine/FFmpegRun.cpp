@@ -22,12 +22,21 @@ void WaitServicingMainThread(const TEvent &event) {
 } // namespace
 
 TConvertThread *TCustomFFmpeg::Start(bool inThread, TThreadPriority priority) {
-  if (busy_ || terminated_) return nullptr;
   const char *missing = nullptr;
   if (outputCount_ == 0)
     missing = "At least one output file must be specified";
   else if (inputCount_ == 0)
     missing = "At least one input file must be specified";
+  {
+    // Decided together with Terminate's claim: a job either runs (and its Run sends
+    // the notice) or is refused, never both.
+    std::lock_guard lock(noticeMutex_);
+    if (busy_ || terminated_) return nullptr;
+    if (missing)
+      terminated_ = true; // the refusal's notice below is this run's one notice
+    else
+      busy_ = true;
+  }
   if (missing) {
     FreeAll();
     Log(llQuiet, missing);
@@ -36,10 +45,8 @@ TConvertThread *TCustomFFmpeg::Start(bool inThread, TThreadPriority priority) {
     NotifyTermination();
     return nullptr;
   }
-  busy_ = true;
   stopRequested_ = false;
   completedNormally_ = false;
-  terminated_ = false;
   {
     std::lock_guard lock(pauseMutex_);
     paused_ = false;
@@ -97,9 +104,14 @@ void TCustomFFmpeg::Run() {
 }
 
 void TCustomFFmpeg::NotifyTermination() {
-  busy_ = false;
-  terminated_ = true;
-  workerThread_ = nullptr;
+  {
+    // terminated_ goes up with busy_ down in one step: a Terminate in between would
+    // see neither and send a second notice.
+    std::lock_guard lock(noticeMutex_);
+    terminated_ = true;
+    busy_ = false;
+    workerThread_ = nullptr;
+  }
   if (onTerminate_) onTerminate_(*this);
 }
 
@@ -118,12 +130,24 @@ void TCustomFFmpeg::Stop(bool wait) {
 }
 
 void TCustomFFmpeg::Terminate(bool wait) {
-  if (busy_) {
-    Stop(wait);
-    return;
+  std::unique_ptr<TDoTerminateThread> previous;
+  {
+    // Test and claim in one step: of several callers (and a Start) exactly one gets
+    // to send the notice of an idle engine. terminated_ goes up here already, before
+    // the notice thread runs, so that later callers see the claim.
+    std::unique_lock lock(noticeMutex_);
+    if (busy_) {
+      lock.unlock();
+      Stop(wait);
+      return;
+    }
+    if (terminated_) return;
+    terminated_ = true;
+    // A notice thread of an earlier run is joined outside the lock (it takes the lock).
+    previous = std::move(terminateThread_);
+    terminateThread_ = std::make_unique<TDoTerminateThread>(*this, terminateFinished_);
   }
-  if (terminated_) return;
-  terminateThread_ = std::make_unique<TDoTerminateThread>(*this, terminateFinished_);
+  previous.reset();
   if (wait) WaitServicingMainThread(terminateFinished_);
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "TranscodeTestSupport.h"
 
@@ -182,6 +183,36 @@ TEST_F(RunControlTest, TerminateSendsTheNoticeOfAnIdleEngineOnce) {
   EXPECT_EQ(threadedTerminations_, 1);
   engine_.Terminate(true);
   EXPECT_EQ(threadedTerminations_, 1);
+}
+
+// Several threads stop one idle engine at the same moment, one of them through a
+// refused Start: whoever wins, the engine sends exactly one notice.
+TEST_F(RunControlTest, ConcurrentTerminatesSendOneNotice) {
+  constexpr int kRounds = 200, kThreads = 4;
+  for (int round = 0; round < kRounds; ++round) {
+    std::atomic<int> notices{0};
+    {
+      TCustomFFmpeg engine;
+      engine.Reset();
+      engine.SetOnTerminate([&](TCustomFFmpeg &) { ++notices; });
+      std::atomic<int> ready{0};
+      std::vector<std::thread> threads;
+      for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+          ++ready;
+          while (ready < kThreads)
+            std::this_thread::yield();
+          if (t == 0)
+            engine.Start(false); // no files: refused with its notice
+          else
+            engine.Terminate(false);
+        });
+      for (std::thread &thread : threads)
+        thread.join();
+      // The destructor joins a notice thread still on its way.
+    }
+    ASSERT_EQ(notices, 1) << "round " << round;
+  }
 }
 
 } // namespace
