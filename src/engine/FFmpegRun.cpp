@@ -1,6 +1,7 @@
 // Running a job: start (in the caller's thread or on a worker thread), the protected
 // stages of the job body, the termination notice, and stop, pause and resume from the
 // host's thread.
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -169,6 +170,16 @@ void TCustomFFmpeg::Resume() {
 bool TCustomFFmpeg::Paused() const {
   std::lock_guard lock(pauseMutex_);
   return paused_;
+}
+
+void TCustomFFmpeg::WaitUnlessStopped(std::int64_t us) {
+  // Stop sets the flag before it takes the lock to notify, so the wake-up is not lost.
+  std::unique_lock lock(pauseMutex_);
+  pauseChanged_.wait_for(lock, std::chrono::microseconds(us), [this] { return stopRequested_.load(); });
+}
+
+int TCustomFFmpeg::InputInterrupt(void *engine) {
+  return static_cast<const TCustomFFmpeg *>(engine)->stopRequested_ ? 1 : 0;
 }
 
 void TCustomFFmpeg::WaitWhilePaused() {
