@@ -71,7 +71,7 @@ bool WriteClip(const std::string &path) {
   if (oc->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   ff::av_opt_set(enc->priv_data, "preset", "ultrafast", 0);
   {
-    std::lock_guard<std::mutex> lock(CodecLock());
+    std::lock_guard lock(CodecLock());
     if (ff::avcodec_open2(enc.get(), codec, nullptr) < 0) return Fail("cannot open libx264");
   }
   AVStream *st = ff::avformat_new_stream(oc.get(), nullptr);
@@ -115,7 +115,7 @@ bool BareDecode(const std::string &path, double &cpu, int &frames) {
   ff::avcodec_parameters_to_context(dec.get(), st->codecpar);
   dec->thread_count = 1;
   {
-    std::lock_guard<std::mutex> lock(CodecLock());
+    std::lock_guard lock(CodecLock());
     if (ff::avcodec_open2(dec.get(), codec, nullptr) < 0) return Fail("cannot open the decoder");
   }
   PacketPtr pkt = MakePacket();

@@ -401,9 +401,9 @@ int CmdConvert(int argc, char **argv) {
   {
     std::unique_lock lock(run.lock);
     bool stopping = false;
-    // Notices arrive on threads of their own and in any order: the all-ended notice may
-    // come before a task's. Leaving before every handler is done would free the rows
-    // under it. A stop signal is polled: the handler itself may do next to nothing.
+    // Notices arrive on threads of their own; the all-ended one comes last. Leaving
+    // before every handler is done would free the rows under them. A stop signal is
+    // polled: the handler itself may do next to nothing.
     while (!(run.allEnded && run.ended == tasks)) {
       if (cli::StopSignal() != 0 && !stopping) {
         stopping = true;

@@ -35,8 +35,8 @@ public:
 // A termination notice delivered on a short-lived thread of its own (threaded mode): it
 // carries its own copy of the record and the handler, so the component's record may be
 // refilled at once. Task notices may overlap and arrive in any order; the all-ended
-// notice waits until they have been handled. The component counts running notices and
-// waits for them before it is destroyed.
+// notice waits until they have been handled, so it is always the last. The component
+// counts running notices and waits for them before it is destroyed.
 class TCustomConverter::TDoTerminateThread {
 public:
   static void Start(TCustomConverter &owner, TTerminateEvent handler, TTerminateInfo info) {

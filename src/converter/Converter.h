@@ -13,9 +13,10 @@
 //   dispatcher, the worker waiting) when TriggerEventInMainThread is set, else on the
 //   worker thread. OnCustomHook always runs on the worker thread.
 // - OnTerminate runs, in threaded mode, on a short-lived notice thread of its own per
-//   notice (so task notices may overlap and arrive in any order, but the all-ended
-//   notice comes after every task notice has been handled); when tasks run in the
-//   calling thread it runs there, directly.
+//   notice (so task notices may overlap and arrive in any order); every task sends
+//   exactly one notice, however many Stop calls meet, and the all-ended notice comes
+//   after every task notice has been handled. When tasks run in the calling thread it
+//   runs there, directly.
 // - A handler running in the main thread may call back into the component. Calls that
 //   would wait for the worker that waits for the handler do not wait there: Stop(true)
 //   acts as Stop(false) inside any of the component's handlers.

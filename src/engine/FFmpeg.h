@@ -607,6 +607,12 @@ private:
   void ReportProgress(bool isLast, int inputIndex);
   // Holds the calling (job) thread while paused; returns at once on a stop request.
   void WaitWhilePaused();
+  // Holds the job thread for up to `us` microseconds (rate emulation); a stop request
+  // ends the wait at once.
+  void WaitUnlessStopped(std::int64_t us);
+  // The interrupt callback of every input: the library gives up a read (or an open)
+  // once a stop has been requested. Runs on whichever thread reads the input.
+  static int InputInterrupt(void *engine);
   // Records a failure of a job stage: logged at llQuiet, kept as the error message.
   void RecordFailure(const std::string &message);
 
@@ -664,10 +670,14 @@ private:
   // workerThread_ is "the worker thread" of the run state, cleared by NotifyTermination.
   std::unique_ptr<TConvertThread> ownedThread_;
   std::atomic<TConvertThread *> workerThread_{nullptr};
+  // Protects the claim of the termination notice: the busy_/terminated_ transitions of
+  // Start, Terminate and NotifyTermination, and terminateThread_. Never held while a
+  // callback runs or a thread is joined.
+  std::mutex noticeMutex_;
   std::unique_ptr<TDoTerminateThread> terminateThread_;
   TEvent runFinished_{true};
   TEvent terminateFinished_{true};
-  mutable std::mutex pauseMutex_; // protects paused_
+  mutable std::mutex pauseMutex_; // protects paused_; pauseChanged_ also wakes on a stop
   std::condition_variable pauseChanged_;
   bool paused_ = false;
   bool setupCompleted_ = false;

@@ -78,7 +78,10 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName) {
     ff::av_dict_set(parameters.Out(), "standard", pending_.VideoStandard.c_str(), 0);
 
   TInputFile file;
-  const int opened = OpenInputFile(fileName, format, parameters.Out(), file);
+  // A stop must reach a read that waits for data (a pipe that stalls), also while the
+  // file is being opened and probed here.
+  const AVIOInterruptCB interrupt{&TCustomFFmpeg::InputInterrupt, this};
+  const int opened = OpenInputFile(fileName, format, parameters.Out(), file, &interrupt);
   if (opened < 0) return fail(ErrorText(fileName, opened));
   AVFormatContext *context = file.Context();
 

@@ -140,7 +140,7 @@ void TCustomFFmpeg::ProcessDecodedFrame(TInputStreamRecord &ist, int istIndex, A
 
   if (job_.RateEmulation) {
     const std::int64_t elapsed = ff::av_gettime() - ist.StartUs;
-    if (ist.Pts - elapsed > 1000) ff::av_usleep(unsigned((ist.Pts - elapsed)));
+    if (ist.Pts - elapsed > 1000) WaitUnlessStopped(ist.Pts - elapsed);
   }
 
   if (OutsideRecordingWindow(ist, type)) return;

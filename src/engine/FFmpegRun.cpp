@@ -1,6 +1,7 @@
 // Running a job: start (in the caller's thread or on a worker thread), the protected
 // stages of the job body, the termination notice, and stop, pause and resume from the
 // host's thread.
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -22,12 +23,21 @@ void WaitServicingMainThread(const TEvent &event) {
 } // namespace
 
 TConvertThread *TCustomFFmpeg::Start(bool inThread, TThreadPriority priority) {
-  if (busy_ || terminated_) return nullptr;
   const char *missing = nullptr;
   if (outputCount_ == 0)
     missing = "At least one output file must be specified";
   else if (inputCount_ == 0)
     missing = "At least one input file must be specified";
+  {
+    // Decided together with Terminate's claim: a job either runs (and its Run sends
+    // the notice) or is refused, never both.
+    std::lock_guard lock(noticeMutex_);
+    if (busy_ || terminated_) return nullptr;
+    if (missing)
+      terminated_ = true; // the refusal's notice below is this run's one notice
+    else
+      busy_ = true;
+  }
   if (missing) {
     FreeAll();
     Log(llQuiet, missing);
@@ -36,10 +46,8 @@ TConvertThread *TCustomFFmpeg::Start(bool inThread, TThreadPriority priority) {
     NotifyTermination();
     return nullptr;
   }
-  busy_ = true;
   stopRequested_ = false;
   completedNormally_ = false;
-  terminated_ = false;
   {
     std::lock_guard lock(pauseMutex_);
     paused_ = false;
@@ -99,9 +107,14 @@ void TCustomFFmpeg::Run() {
 }
 
 void TCustomFFmpeg::NotifyTermination() {
-  busy_ = false;
-  terminated_ = true;
-  workerThread_ = nullptr;
+  {
+    // terminated_ goes up with busy_ down in one step: a Terminate in between would
+    // see neither and send a second notice.
+    std::lock_guard lock(noticeMutex_);
+    terminated_ = true;
+    busy_ = false;
+    workerThread_ = nullptr;
+  }
   if (onTerminate_) onTerminate_(*this);
 }
 
@@ -120,12 +133,24 @@ void TCustomFFmpeg::Stop(bool wait) {
 }
 
 void TCustomFFmpeg::Terminate(bool wait) {
-  if (busy_) {
-    Stop(wait);
-    return;
+  std::unique_ptr<TDoTerminateThread> previous;
+  {
+    // Test and claim in one step: of several callers (and a Start) exactly one gets
+    // to send the notice of an idle engine. terminated_ goes up here already, before
+    // the notice thread runs, so that later callers see the claim.
+    std::unique_lock lock(noticeMutex_);
+    if (busy_) {
+      lock.unlock();
+      Stop(wait);
+      return;
+    }
+    if (terminated_) return;
+    terminated_ = true;
+    // A notice thread of an earlier run is joined outside the lock (it takes the lock).
+    previous = std::move(terminateThread_);
+    terminateThread_ = std::make_unique<TDoTerminateThread>(*this, terminateFinished_);
   }
-  if (terminated_) return;
-  terminateThread_ = std::make_unique<TDoTerminateThread>(*this, terminateFinished_);
+  previous.reset();
   if (wait) WaitServicingMainThread(terminateFinished_);
 }
 
@@ -147,6 +172,16 @@ void TCustomFFmpeg::Resume() {
 bool TCustomFFmpeg::Paused() const {
   std::lock_guard lock(pauseMutex_);
   return paused_;
+}
+
+void TCustomFFmpeg::WaitUnlessStopped(std::int64_t us) {
+  // Stop sets the flag before it takes the lock to notify, so the wake-up is not lost.
+  std::unique_lock lock(pauseMutex_);
+  pauseChanged_.wait_for(lock, std::chrono::microseconds(us), [this] { return stopRequested_.load(); });
+}
+
+int TCustomFFmpeg::InputInterrupt(void *engine) {
+  return static_cast<const TCustomFFmpeg *>(engine)->stopRequested_ ? 1 : 0;
 }
 
 void TCustomFFmpeg::WaitWhilePaused() {

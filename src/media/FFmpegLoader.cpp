@@ -313,9 +313,35 @@ void TFFmpegLoader::PrependLibraryPath(const std::string &folder) {
   ::setenv("LD_LIBRARY_PATH", value.c_str(), 1);
 }
 
-std::mutex &CodecLock() {
-  static std::mutex codecLock;
+namespace {
+// Whether this thread holds the codec lock (the lock is not recursive: 0 or 1).
+thread_local bool tHoldsCodecLock = false;
+} // namespace
+
+void TCodecLock::lock() {
+  mutex_.lock();
+  tHoldsCodecLock = true;
+}
+
+bool TCodecLock::try_lock() {
+  if (!mutex_.try_lock()) return false;
+  tHoldsCodecLock = true;
+  return true;
+}
+
+void TCodecLock::unlock() {
+  tHoldsCodecLock = false;
+  mutex_.unlock();
+  // What this thread printed while it held the lock goes out now that nobody can be
+  // waiting for us to release it.
+  TFFLogger::DeliverHeldLines();
+}
+
+TCodecLock &CodecLock() {
+  static TCodecLock codecLock;
   return codecLock;
 }
+
+bool HoldsCodecLock() { return tHoldsCodecLock; }
 
 } // namespace tovi

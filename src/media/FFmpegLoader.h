@@ -110,8 +110,27 @@ private:
   TLibraryStatus status_[LIBRARY_KIND_COUNT];
 };
 
-// Held around every codec open and close (avcodec_open2, avcodec_free_context of an
-// opened context) by engine, probe and player threads alike.
-std::mutex &CodecLock();
+// The lock held around every codec open and close (avcodec_open2, avcodec_free_context
+// of an opened context) by engine, probe and player threads alike; a plain mutex that
+// also knows whether the calling thread holds it.
+//
+// Rule: a thread holding it never waits for the main thread. The main thread takes it
+// too (the player's Stop frees codec contexts there), so such a wait could deadlock.
+// The libraries print while it is held (an encoder being opened, stream information
+// being read): the log router therefore keeps the lines a holder prints and delivers
+// them once the holder has released the lock (TFFLogger, HoldsCodecLock).
+class TCodecLock {
+public:
+  void lock();
+  void unlock();
+  bool try_lock();
+
+private:
+  std::mutex mutex_; // the lock itself
+};
+
+TCodecLock &CodecLock();
+// True when the calling thread holds CodecLock().
+bool HoldsCodecLock();
 
 } // namespace tovi

@@ -10,8 +10,10 @@
 #include <memory>
 #include <stdexcept>
 #include <unordered_map>
+#include <vector>
 
 #include "media/EntryPoints.h"
+#include "media/FFmpegLoader.h"
 #include "media/MainThread.h"
 #include "media/StringFormat.h"
 
@@ -34,6 +36,22 @@ thread_local TLibraryErrorCapture *tInnermostCapture = nullptr;
 PendingLines &Pending() {
   static PendingLines pending;
   return pending;
+}
+
+// A line printed by a thread holding a library lock, kept with the handler it was
+// meant for until the thread releases the lock.
+struct HeldLine {
+  TLogEvent handler;
+  const void *sender;
+  std::uint32_t threadId;
+  TLogLevel level;
+  std::string message;
+};
+// The calling thread's held lines (only that thread touches them).
+thread_local std::vector<HeldLine> tHeldLines;
+
+void DeliverInMainThread(const HeldLine &line) {
+  RunInMainThread([&] { line.handler(line.sender, line.threadId, line.level, line.message); });
 }
 
 struct InstanceSlot {
@@ -200,10 +218,35 @@ void TFFLogger::Deliver(const void *sender, std::uint32_t threadId, TLogLevel le
     inMainThread = trigger_;
   }
   if (!handler) return;
-  if (inMainThread && !IsMainThread())
-    RunInMainThread([&] { handler(sender, threadId, level, message); });
-  else
+  if (inMainThread && !IsMainThread()) {
+    HeldLine line{std::move(handler), sender, threadId, level, std::move(message)};
+    if (HoldsCodecLock()) {
+      // Waiting for the main thread now could deadlock: it may be waiting for the lock.
+      tHeldLines.push_back(std::move(line));
+      return;
+    }
+    DeliverHeldLines(); // earlier lines of this thread first
+    DeliverInMainThread(line);
+  } else {
     handler(sender, threadId, level, message);
+  }
+}
+
+void TFFLogger::DeliverHeldLines() {
+  if (tHeldLines.empty() || HoldsCodecLock()) return;
+  std::vector<HeldLine> lines;
+  lines.swap(tHeldLines);
+  for (const HeldLine &line : lines) {
+    try {
+      if (IsMainThread())
+        line.handler(line.sender, line.threadId, line.level, line.message);
+      else
+        DeliverInMainThread(line);
+    } catch (...) {
+      // Called from a lock's release, which must not throw; a failing handler loses
+      // only its own line.
+    }
+  }
 }
 
 TLibraryErrorCapture::TLibraryErrorCapture() : outer_(tInnermostCapture) { tInnermostCapture = this; }

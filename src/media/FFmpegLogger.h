@@ -4,6 +4,10 @@
 // utility library) and the messages of our own objects, filters them by one level that
 // is also imposed on the libraries, assembles partial library prints into whole lines
 // per thread, and delivers every message through OnLog, by default in the main thread.
+//
+// Delivery in the main thread makes the printing thread wait for it, except while that
+// thread holds a library lock (CodecLock): its lines are kept, in order, and delivered
+// when it releases the lock, because the main thread may be waiting for that lock.
 #pragma once
 
 #include <cstdarg>
@@ -78,6 +82,10 @@ public:
 
   // The library threshold (a library level); the callback drops lines above it.
   static int LibraryThreshold();
+
+  // Delivers the lines the calling thread printed while it held a library lock. Called
+  // by the lock on release (and by any later delivery of the thread); never throws.
+  static void DeliverHeldLines();
 
   // The callback installed into the utility library; public for tests that feed it
   // prints directly.

@@ -1,5 +1,7 @@
 #include "media/FormatIO.h"
 
+#include <sys/stat.h>
+
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
@@ -59,7 +61,7 @@ int HookOpen(AVFormatContext *s, AVIOContext **pb, const char *url, int flags, A
       return AVERROR(EINVAL);
     }
     std::unique_ptr<TUnicodeIO> io;
-    const int rc = TUnicodeIO::Open(url, flags, io);
+    const int rc = TUnicodeIO::Open(url, flags, io, &s->interrupt_callback);
     if (rc < 0) return rc;
     std::lock_guard lock(g_mutex);
     *pb = io->Context();
@@ -126,13 +128,31 @@ void TInputFile::Close() {
   io_.reset();
 }
 
+namespace {
+
+// A plain local name (no protocol) of something other than a regular file or a folder:
+// a named pipe or a device, where a read may wait for ever.
+bool IsLocalStream(const std::string &name) {
+  if (name.empty() || name.find(':') != std::string::npos) return false;
+  struct stat st {};
+  return ::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
 int OpenInputFile(const std::string &fileName, const AVInputFormat *fmt, AVDictionary **options,
                   TInputFile &out, const AVIOInterruptCB *interrupt) {
   out.Close();
   const std::string url = IsUnicodeURL(fileName) ? fileName : FileNameToURL(fileName);
+  const bool ownFile = !(fmt && (fmt->flags & AVFMT_NOFILE));
   std::unique_ptr<TUnicodeIO> io;
-  if (IsUnicodeURL(url) && !(fmt && (fmt->flags & AVFMT_NOFILE))) {
-    const int rc = TUnicodeIO::Open(url, AVIO_FLAG_READ, io);
+  if (IsUnicodeURL(url) && ownFile) {
+    const int rc = TUnicodeIO::Open(url, AVIO_FLAG_READ, io, interrupt);
+    if (rc < 0) return rc;
+  } else if (interrupt && ownFile && IsLocalStream(url)) {
+    // The library's file reads wait in the kernel, where no interrupt callback reaches
+    // them; ours wait in short steps and ask it. The context keeps the plain name.
+    const int rc = TUnicodeIO::Open(std::string(UNICODE_URL_PREFIX) + url, AVIO_FLAG_READ, io, interrupt);
     if (rc < 0) return rc;
   }
   std::unique_ptr<AVFormatContext, FreeFormatContext> fresh(ff::avformat_alloc_context());

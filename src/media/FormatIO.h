@@ -65,7 +65,10 @@ private:
 // missing file); `out` is closed first and set only on success. Stream information is
 // left to the caller (avformat_find_stream_info). `interrupt`, when given, is installed
 // before the file is opened, so that the opening and every later read of the library's
-// own I/O (which copies the callback when it opens) can be interrupted.
+// own I/O (which copies the callback when it opens) can be interrupted; our IO asks it
+// too, also inside a read that waits for data. With `interrupt`, a local name of a
+// named pipe or a device is read through our IO as well (its url stays the name), so
+// that a stop reaches a read that no data will ever end.
 int OpenInputFile(const std::string &fileName, const AVInputFormat *fmt, AVDictionary **options,
                   TInputFile &out, const AVIOInterruptCB *interrupt = nullptr);
 

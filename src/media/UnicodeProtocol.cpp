@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -164,6 +165,7 @@ std::int64_t UnicodeFileSeek(int fd, std::int64_t offset, int whence) {
   if (whence == AVSEEK_SIZE) {
     struct stat st {};
     if (::fstat(fd, &st) < 0) return ErrnoError();
+    if (!S_ISREG(st.st_mode)) return AVERROR(ENOSYS);
     return st.st_size;
   }
   if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return AVERROR(EINVAL);
@@ -192,17 +194,52 @@ struct AvFreeDeleter {
 };
 } // namespace
 
-int TUnicodeIO::Open(const std::string &url, int avioFlags, std::unique_ptr<TUnicodeIO> &out) {
+namespace {
+
+// Opens a file for reading without waiting for a writer of a named pipe; the
+// descriptor is blocking again afterwards (reads of a stream wait in poll first).
+int OpenReaderWithoutWaiting(const std::string &url) {
+  const std::string name = URLToFileName(url);
+  int fd;
+  do
+    fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return ErrnoError();
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return AVERROR(EISDIR);
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+    const int error = ErrnoError();
+    ::close(fd);
+    return error;
+  }
+  return fd;
+}
+
+// How long one wait of an interruptible read lasts before the callback is asked again.
+constexpr int kInterruptPollMs = 50;
+
+} // namespace
+
+int TUnicodeIO::Open(const std::string &url, int avioFlags, std::unique_ptr<TUnicodeIO> &out,
+                     const AVIOInterruptCB *interrupt) {
   if (!IsUnicodeURL(url)) return AVERROR(EINVAL);
   std::unique_ptr<TUnicodeIO> io(new TUnicodeIO);
   io->fileName_ = URLToFileName(url);
-  const int fd = UnicodeFileOpen(url, avioFlags);
+  const bool writer = avioFlags & AVIO_FLAG_WRITE;
+  if (interrupt && interrupt->callback) io->interrupt_ = *interrupt;
+  const int fd =
+      io->interrupt_.callback && !writer ? OpenReaderWithoutWaiting(url) : UnicodeFileOpen(url, avioFlags);
   if (fd < 0) return fd;
   io->fd_ = fd;
+  struct stat st {};
+  io->stream_ = ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
 
   std::unique_ptr<std::uint8_t, AvFreeDeleter> buffer(static_cast<std::uint8_t *>(ff::av_malloc(BUFFER_SIZE)));
   if (!buffer) return AVERROR(ENOMEM);
-  const bool writer = avioFlags & AVIO_FLAG_WRITE;
   const bool reader = !writer || (avioFlags & AVIO_FLAG_READ);
   AVIOContext *ctx = ff::avio_alloc_context(buffer.get(), BUFFER_SIZE, writer ? 1 : 0, io.get(),
                                             reader ? &ReadPacket : nullptr,
@@ -210,7 +247,7 @@ int TUnicodeIO::Open(const std::string &url, int avioFlags, std::unique_ptr<TUni
   if (!ctx) return AVERROR(ENOMEM);
   buffer.release(); // the context owns it now (and may replace it)
   io->ctx_.reset(ctx);
-  ctx->seekable = AVIO_SEEKABLE_NORMAL;
+  ctx->seekable = io->stream_ ? 0 : AVIO_SEEKABLE_NORMAL;
   if (reader && !writer) {
     ctx->protocol_whitelist = ff::av_strdup("unicode,file,crypto,data");
     if (!ctx->protocol_whitelist) return AVERROR(ENOMEM);
@@ -241,7 +278,34 @@ int TUnicodeIO::Close() {
 bool TUnicodeIO::Owns(const AVIOContext *ctx) { return ctx && ctx->seek == &TUnicodeIO::Seek; }
 
 int TUnicodeIO::ReadPacket(void *opaque, std::uint8_t *buf, int size) {
-  return UnicodeFileRead(static_cast<TUnicodeIO *>(opaque)->fd_, buf, size);
+  auto *io = static_cast<TUnicodeIO *>(opaque);
+  if (io->interrupt_.callback) return io->InterruptibleRead(buf, size);
+  return UnicodeFileRead(io->fd_, buf, size);
+}
+
+bool TUnicodeIO::Interrupted() const {
+  return interrupt_.callback && interrupt_.callback(interrupt_.opaque) != 0;
+}
+
+int TUnicodeIO::InterruptibleRead(std::uint8_t *buf, int size) {
+  if (size <= 0) return 0;
+  for (;;) {
+    if (Interrupted()) return AVERROR_EXIT;
+    if (stream_) {
+      // A pipe or device may deliver nothing for ever: wait in short steps.
+      pollfd waiting{fd_, POLLIN, 0};
+      const int ready = ::poll(&waiting, 1, kInterruptPollMs);
+      if (ready < 0 && errno != EINTR) return ErrnoError();
+      if (ready <= 0) continue;
+    }
+    const ssize_t n = ::read(fd_, buf, static_cast<size_t>(size));
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return ErrnoError();
+    }
+    if (n == 0) return AVERROR_EOF;
+    return static_cast<int>(n);
+  }
 }
 
 int TUnicodeIO::WritePacket(void *opaque, std::uint8_t *buf, int size) {

@@ -75,8 +75,9 @@ int UnicodeFileOpen(const std::string &url, int avioFlags);
 int UnicodeFileRead(int fd, std::uint8_t *buf, int size);
 // The count written: all of `size` unless an error occurs.
 int UnicodeFileWrite(int fd, const std::uint8_t *buf, int size);
-// AVSEEK_SIZE gives the file size; otherwise SEEK_SET/SEEK_CUR/SEEK_END move the file
-// position and the new position is returned. AVSEEK_FORCE is ignored.
+// AVSEEK_SIZE gives the file size (AVERROR(ENOSYS) for anything but a regular file: a
+// pipe has none); otherwise SEEK_SET/SEEK_CUR/SEEK_END move the file position and the
+// new position is returned. AVSEEK_FORCE is ignored.
 std::int64_t UnicodeFileSeek(int fd, std::int64_t offset, int whence);
 int UnicodeFileClose(int fd);
 
@@ -96,10 +97,15 @@ public:
   static constexpr int BUFFER_SIZE = 32 * 1024;
 
   // Opens the file of a "unicode:utf8:" URL (anything else: AVERROR(EINVAL)) and
-  // creates a seekable context on it, writable for AVIO_FLAG_WRITE modes. Readers get
-  // the protocol white list "unicode,file,crypto,data", as a plain file would.
-  // Returns 0 or a negative AVERROR; `out` is only set on success.
-  static int Open(const std::string &url, int avioFlags, std::unique_ptr<TUnicodeIO> &out);
+  // creates a context on it, writable for AVIO_FLAG_WRITE modes; seekable for a
+  // regular file, a stream for anything else (a pipe, a device). Readers get the
+  // protocol white list "unicode,file,crypto,data", as a plain file would.
+  // `interrupt`, when given (a copy is kept), is asked while a read of a stream waits
+  // for data: the read gives AVERROR_EXIT as soon as it answers non-zero, even when no
+  // byte ever comes. A reader of a named pipe then does not wait in the open for a
+  // writer either. Returns 0 or a negative AVERROR; `out` is only set on success.
+  static int Open(const std::string &url, int avioFlags, std::unique_ptr<TUnicodeIO> &out,
+                  const AVIOInterruptCB *interrupt = nullptr);
 
   TUnicodeIO(const TUnicodeIO &) = delete;
   TUnicodeIO &operator=(const TUnicodeIO &) = delete;
@@ -122,8 +128,14 @@ private:
   static int WritePacket(void *opaque, std::uint8_t *buf, int size);
   static std::int64_t Seek(void *opaque, std::int64_t offset, int whence);
 
+  // A read of a stream that waits for data, asking interrupt_ between short waits.
+  int InterruptibleRead(std::uint8_t *buf, int size);
+  bool Interrupted() const;
+
   std::string fileName_;
-  int fd_ = -1; // closed after ctx_ is gone
+  int fd_ = -1;         // closed after ctx_ is gone
+  bool stream_ = false; // not a regular file: reads may block, no seeking
+  AVIOInterruptCB interrupt_{nullptr, nullptr};
   std::unique_ptr<AVIOContext, TUnicodeIOContextDeleter> ctx_;
 };
 

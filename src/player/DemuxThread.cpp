@@ -43,7 +43,7 @@ int StreamOpen(TPlayContext &ctx, int index) {
     dec->workaround_bugs = core.options.workaroundBugs;
     dec->error_concealment = core.options.errorConcealment;
     dec->thread_count = 1;
-    std::lock_guard<std::mutex> lock(CodecLock());
+    std::lock_guard lock(CodecLock());
     opened = ff::avcodec_open2(dec.get(), codec, nullptr) >= 0;
   }
   if (!opened) {

@@ -289,13 +289,16 @@ void TCustomPlayer::Stop(bool wait) {
   int tries = 1;
   while (core.playThread.joinable() && !core.playThreadDone.Wait(100)) {
     if (IsMainThread()) ProcessPendingMessages();
+    if (!core.TryLockPlayerFor(100)) continue;
+    // Read under the player lock: every teardown of the context holds it, so the
+    // context cannot be freed while this step looks at it.
     TPlayContext *ctx = core.ctx;
     if (!ctx) {
+      core.playerLock.unlock();
       // Torn down already: the play thread only has to notice.
       PushUserEvent(FF_QUIT_EVENT, nullptr);
       continue;
     }
-    if (!core.TryLockPlayerFor(100)) continue;
     ++tries;
     if ((tries > 10 && ctx->inRead) || tries > 20)
       TeardownContext(core);
@@ -366,7 +369,8 @@ void TCustomPlayer::Seek(TSeekFlags flags, bool wait, std::int64_t position) {
 }
 
 bool TCustomPlayer::IsPaused() const {
-  TPlayContext *ctx = core_->ctx;
+  std::lock_guard<std::mutex> lock(core_->ctxMutex);
+  const TPlayContext *ctx = core_->ctx;
   return !ctx || ctx->paused;
 }
 

@@ -77,7 +77,9 @@ public:
 
   // ---- per file ----
   // The current play context; null when nothing is open. Set by Open, cleared by the
-  // teardown (play thread or the Stop wait loop), read by every thread.
+  // teardown (play thread or the Stop wait loop), read by every thread. Read it, and
+  // use what it points to, only under ctxMutex or playerLock: the teardown holds
+  // playerLock throughout, clears the pointer under ctxMutex and then frees the record.
   std::atomic<TPlayContext *> ctx{nullptr};
   std::unique_ptr<TPlayContext> ownedCtx; // the record `ctx` points to
   // Guards ctx/ownedCtx against teardown while a user-interface operation or the video

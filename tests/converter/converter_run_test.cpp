@@ -48,8 +48,8 @@ protected:
     return info.Duration;
   }
 
-  // Waits until `count` notices have arrived (the all-ended one may overtake the last
-  // task's notice: notices of threaded runs travel on threads of their own).
+  // Waits until `count` notices have arrived (the all-ended one is the last, but the
+  // recorder may be asked before a task notice's thread has recorded it).
   bool WaitNotices(size_t count) {
     for (int i = 0; i < 3000 && recorder_.Notices().size() < count; ++i)
       std::this_thread::sleep_for(10ms);
@@ -190,6 +190,39 @@ TEST_F(ConverterRunTest, StopWithWaitEndsTheRunningTaskCleanlyAndTheOthersUnstar
   EXPECT_LT(stopped, 1900000);
   EXPECT_FALSE(fs::exists(dir_.file("b.mkv")));
   EXPECT_FALSE(fs::exists(dir_.file("c.mkv")));
+}
+
+TEST_F(ConverterRunTest, ConcurrentStopsGiveEachTaskOneNoticeAndTheAllEndedNoticeLast) {
+  constexpr int kRounds = 15, kTasks = 4, kStoppers = 4;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE(round);
+    NoticeRecorder recorder;
+    recorder.Attach(converter_);
+    for (int t = 0; t < kTasks; ++t)
+      AddTask("r" + std::to_string(t) + ".mkv");
+    converter_.StartTask(2);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> stoppers;
+    for (int s = 0; s < kStoppers; ++s)
+      stoppers.emplace_back([&, s] {
+        ++ready;
+        while (ready < kStoppers)
+          std::this_thread::yield();
+        converter_.Stop(s == 0);
+      });
+    for (std::thread &t : stoppers)
+      t.join();
+    ASSERT_TRUE(recorder.WaitAllEnded(20s));
+    const std::vector<TNotice> notices = recorder.Notices();
+    std::map<int, int> perTask;
+    for (const TNotice &n : notices)
+      ++perTask[n.Info.TaskIndex];
+    for (int t = -1; t < kTasks; ++t)
+      EXPECT_EQ(perTask[t], 1) << "notices of task " << t;
+    EXPECT_EQ(perTask.size(), size_t(kTasks + 1));
+    EXPECT_EQ(notices.back().Info.TaskIndex, -1);
+    converter_.ClearTasks();
+  }
 }
 
 TEST_F(ConverterRunTest, AnErrorInOneTaskDoesNotStopTheOthers) {

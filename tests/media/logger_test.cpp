@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -223,6 +225,58 @@ TEST(Delivery, WorkerMessagesRunInTheMainThread) {
   ASSERT_EQ(handlerThreads.size(), 3u);
   EXPECT_EQ(handlerThreads[2], workerId);
   SetMainThreadDispatcher(nullptr);
+}
+
+// A worker prints while it holds the codec lock; the main thread, not serving its
+// queue, wants the same lock (as the player's Stop does when it frees a decoder). The
+// main thread must get the lock, and the worker's lines must still reach the main
+// thread afterwards, in order.
+TEST(Delivery, LinesPrintedUnderTheCodecLockDoNotMakeTheMainThreadWait) {
+  auto dispatcher = std::make_shared<TQueuedDispatcher>();
+  SetMainThreadDispatcher(dispatcher);
+  TFFLogger &logger = TFFLogger::Instance();
+  logger.SetTriggerEventInMainThread(true);
+  const auto mainId = std::this_thread::get_id();
+  std::mutex mutex; // protects texts, threads
+  std::vector<std::string> texts;
+  std::vector<std::thread::id> threads;
+  logger.SetOnLog([&](const void *, std::uint32_t, TLogLevel, const std::string &text) {
+    std::lock_guard lock(mutex);
+    texts.push_back(text);
+    threads.push_back(std::this_thread::get_id());
+  });
+  std::atomic<bool> holding{false}, workerDone{false};
+  std::thread worker([&] {
+    {
+      std::lock_guard lock(CodecLock());
+      holding = true;
+      logger.Log(nullptr, llError, "first, under the lock");
+      Print(nullptr, AV_LOG_ERROR, "second, from the library under the lock\n");
+    }
+    logger.Log(nullptr, llError, "third, after the lock");
+    workerDone = true;
+  });
+  while (!holding)
+    std::this_thread::yield();
+  // Watchdog: a deadlock shows as a lock that never comes; the queue is served only
+  // afterwards, which frees the worker on the old behaviour.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  bool gotLock = false;
+  while (!(gotLock = CodecLock().try_lock()) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(gotLock) << "the main thread waited for a worker that waited for the main thread";
+  if (gotLock) CodecLock().unlock();
+  EXPECT_FALSE(HoldsCodecLock());
+  while (!workerDone)
+    dispatcher->WaitAndProcess(10);
+  worker.join();
+  SetMainThreadDispatcher(nullptr);
+  logger.SetOnLog(nullptr);
+  const std::vector<std::string> expected = {
+      "first, under the lock", "second, from the library under the lock", "third, after the lock"};
+  EXPECT_EQ(texts, expected);
+  for (const auto &id : threads)
+    EXPECT_EQ(id, mainId);
 }
 
 TEST(Instance, OneInstanceAndAFreshOneAfterDestruction) {

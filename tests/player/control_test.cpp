@@ -188,6 +188,33 @@ TEST_F(ControlTest, StopWithWaitingReturnsWhileTheReaderIsBlocked) {
   writer.join();
 }
 
+TEST_F(ControlTest, StateQueriesFromAnotherThreadSurviveOpenAndStop) {
+  // Another thread keeps asking while files are opened and stopped under it: the
+  // context it asks about may be freed at any moment. A sanitizer build sees a read of
+  // a freed context here; any build sees a crash when one happens to land.
+  TFFPlayer player;
+  std::atomic<bool> done{false};
+  std::atomic<long> queries{0};
+  std::thread asker([&] {
+    while (!done) {
+      (void)player.IsPaused();
+      ++queries;
+    }
+  });
+  {
+    TWatchdog dog("opening and stopping under queries", 60);
+    for (int round = 0; round < 20; ++round) {
+      ASSERT_TRUE(player.Open(FixturePath("h264_aac.mp4"), 0, round % 2 == 1)) << player.LastErrorText();
+      std::this_thread::sleep_for(std::chrono::milliseconds(round % 3 * 20));
+      player.Stop(true);
+      EXPECT_TRUE(player.IsPaused()); // nothing open
+    }
+  }
+  done = true;
+  asker.join();
+  EXPECT_GT(queries.load(), 0);
+}
+
 TEST_F(ControlTest, DestroyingAPlayingPlayerRaisesNoHandler) {
   // Events delivered in a main thread of our own, so that some are still queued for it
   // when the player goes.
