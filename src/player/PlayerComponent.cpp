@@ -290,11 +290,10 @@ void TCustomPlayer::Stop(bool wait) {
   while (core.playThread.joinable() && !core.playThreadDone.Wait(100)) {
     if (IsMainThread()) ProcessPendingMessages();
     TPlayContext *ctx = core.ctx;
-    if (!ctx) {
-      // Torn down already: the play thread only has to notice.
-      PushUserEvent(FF_QUIT_EVENT, nullptr);
-      continue;
-    }
+    // Torn down already: the play thread notices at its next event wait (100 ms at
+    // most). No event is pushed: its teardown is quitting SDL, and SDL's event queue
+    // must not be used from here while it goes.
+    if (!ctx) continue;
     if (!core.TryLockPlayerFor(100)) continue;
     ++tries;
     if ((tries > 10 && ctx->inRead) || tries > 20)
