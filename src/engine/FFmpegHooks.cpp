@@ -110,13 +110,6 @@ void TCustomFFmpeg::RunCustomHook(AVFrame *picture, const AVCodecContext *decode
   }
 }
 
-namespace {
-
-// Leaves a library-owned object behind when the library that frees it is gone.
-template <typename T> void Abandon(T &object) { (void)new T(std::move(object)); }
-
-} // namespace
-
 void TCustomFFmpeg::ReleaseFrameWorkState(bool librariesLoaded) {
   videoHooks_.Clear(); // plug-in code only; the media libraries are not needed
   DropPreviewer();     // the flags stay: they are the host's
@@ -125,8 +118,8 @@ void TCustomFFmpeg::ReleaseFrameWorkState(bool librariesLoaded) {
     (void)audioPacket_.release();
     (void)deinterlaceGraph_.release();
     (void)deinterlaced_.release();
-    Abandon(customHookHolder_);
-    Abandon(previewHolder_);
+    AbandonHolder(customHookHolder_);
+    AbandonHolder(previewHolder_);
   }
   audioBlock_.reset();
   audioBlockCapacity_ = 0;

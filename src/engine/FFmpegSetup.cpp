@@ -119,10 +119,18 @@ void TCustomFFmpeg::ReleaseTables(bool librariesLoaded) {
     (void)tables_.release();
     return;
   }
-  // An encoder that stays open must not keep pointing at the statistics buffer.
-  for (TOutputStreamRecord &ost : tables_->OutputStreams)
-    if (ost.StatsIn && ost.Encoder && ost.Encoder->stats_in == reinterpret_cast<char *>(ost.StatsIn.get()))
-      ost.Encoder->stats_in = nullptr;
+  // An encoder that outlives the tables must not keep pointing at the statistics buffer.
+  // The record's own Encoder pointer is not used for that: TranscodeTearDown frees the
+  // opened encoders first, so it may point at a freed context. The owner in the output
+  // file says whether the context still exists.
+  for (TOutputStreamRecord &ost : tables_->OutputStreams) {
+    if (!ost.StatsIn) continue;
+    const std::shared_ptr<TOutputFile> &file = outputFiles_.at(static_cast<std::size_t>(ost.FileIndex));
+    if (!file || static_cast<std::size_t>(ost.StreamIndex) >= file->Streams.size()) continue;
+    AVCodecContext *encoder = file->Streams[static_cast<std::size_t>(ost.StreamIndex)].Encoder.get();
+    if (encoder && encoder->stats_in == reinterpret_cast<char *>(ost.StatsIn.get()))
+      encoder->stats_in = nullptr;
+  }
   tables_.reset();
 }
 

@@ -40,6 +40,13 @@ void ResetHolder(TRGBHolder &holder) {
   holder.BitsPerPixel = 24;
 }
 
+void AbandonHolder(TRGBHolder &holder) {
+  (void)holder.Buffer.release();
+  holder.ToRGB.abandon();
+  holder.FromRGB.abandon();
+  ResetHolder(holder);
+}
+
 bool ConvertToBitmap(TRGBHolder &holder, const std::uint8_t *const data[4], const int linesize[4],
                      AVPixelFormat pixelFormat, int height, int width) {
   if (width <= 0 || height <= 0) return false;

@@ -27,6 +27,8 @@ public:
   SwsContext *Get(int srcWidth, int srcHeight, AVPixelFormat srcFormat, int dstWidth, int dstHeight,
                   AVPixelFormat dstFormat);
   void reset() { context_.reset(); }
+  // Forgets the context without freeing it (the library that would free it is gone).
+  void abandon() { (void)context_.release(); }
   SwsContext *get() const { return context_.get(); }
   explicit operator bool() const { return static_cast<bool>(context_); }
 
@@ -52,6 +54,9 @@ struct TRGBHolder {
 
 // Frees the bitmap, the buffer and both scaler contexts and clears the description.
 void ResetHolder(TRGBHolder &holder);
+// For when the media libraries are unloaded: leaves the buffer and the scaler contexts
+// (the libraries' memory) behind unfreed, frees the bitmap (ours) and clears the rest.
+void AbandonHolder(TRGBHolder &holder);
 
 // Puts a picture into holder.Bitmap (created when missing, resized to width x height).
 // A picture that is BGR24 with even width and height and a first line size equal to the

@@ -295,8 +295,9 @@ void TCustomPlayer::Stop(bool wait) {
     TPlayContext *ctx = core.ctx;
     if (!ctx) {
       core.playerLock.unlock();
-      // Torn down already: the play thread only has to notice.
-      PushUserEvent(FF_QUIT_EVENT, nullptr);
+      // Torn down already: the play thread notices at its next event wait (100 ms at
+      // most). No event is pushed: its teardown is quitting SDL, and SDL's event queue
+      // must not be used from here while it goes.
       continue;
     }
     ++tries;

@@ -434,27 +434,63 @@ TEST_F(TranscodeTest, DiscTargetsWriteTheirNorm) {
   }
 }
 
+// Every damaged copy in the catalog, by what it is: a cut file that still opens converts
+// up to the cut and the job completes (a shorter file that decodes, no error); one that
+// cannot be opened is refused with a message, and the job that goes on without it fails
+// and leaves no output behind.
 TEST_F(TranscodeTest, TruncatedInputsEndCleanly) {
-  // A cut program stream opens and converts up to the cut; the job is not a failure.
-  const std::string out = Out("from_truncated.avi");
-  ASSERT_TRUE(Configure({{"i", "truncated.mpg"}, {"an", "1"}, {"vcodec", "mpeg4"}}, out));
-  engine_.SetOnTerminate([this](TCustomFFmpeg &) { ++terminations_; });
-  engine_.Start(false);
-  EXPECT_EQ(terminations_, 1);
-  if (engine_.CompletedNormally()) {
-    const FileSummary file = ReadOutput(out);
-    ASSERT_EQ(file.Streams.size(), 1u);
-    EXPECT_GT(file.Streams[0].Frames, 5);
-    EXPECT_LT(file.Streams[0].Frames, 50);
-  } else {
-    EXPECT_TRUE(engine_.ErrorOccurred());
-    EXPECT_FALSE(engine_.ErrorMessage().empty());
+  int opens = 0, unopenable = 0;
+  for (const fixtures::FixtureFile &f : fixtures::kCatalog) {
+    if (f.integrity == fixtures::Integrity::Intact) continue;
+    const std::string name(f.fileName);
+    SCOPED_TRACE(name);
+    engine_.Reset();
+    terminations_ = 0;
+    const std::string out = Out("from_" + name + ".avi");
+    if (f.integrity == fixtures::Integrity::TruncatedOpens) {
+      ++opens;
+      // What the damaged file itself decodes to: the pictures and sound before the cut.
+      const FileSummary source = ReadOutput(FixturePath(name));
+      const StreamSummary *sourceVideo = source.First(AVMEDIA_TYPE_VIDEO);
+      ASSERT_NE(sourceVideo, nullptr);
+      ASSERT_TRUE(Configure({{"i", name}, {"vcodec", "mpeg4"}, {"acodec", "mp2"}}, out));
+      ASSERT_TRUE(RunJob());
+      EXPECT_FALSE(engine_.ErrorOccurred()) << engine_.ErrorMessage();
+      const FileSummary file = ReadOutput(out);
+      ASSERT_TRUE(file.Opened);
+      const StreamSummary *v = file.First(AVMEDIA_TYPE_VIDEO);
+      ASSERT_NE(v, nullptr);
+      // Every picture before the cut, in order, none repeated or invented; the cut keeps
+      // a good share of the file, so a job that ends at the first damaged packet fails.
+      EXPECT_EQ(v->PatternFrames, sourceVideo->PatternFrames);
+      const double intactFrames = f.durationSeconds * f.fpsNum / f.fpsDen;
+      EXPECT_GT(v->Frames, intactFrames * f.keptFraction / 2);
+      EXPECT_LT(v->Frames, intactFrames);
+      EXPECT_GT(file.DurationSeconds, 0.0);
+      EXPECT_LT(file.DurationSeconds, f.durationSeconds);
+      if (const StreamSummary *sourceAudio = source.First(AVMEDIA_TYPE_AUDIO)) {
+        const StreamSummary *a = file.First(AVMEDIA_TYPE_AUDIO);
+        ASSERT_NE(a, nullptr);
+        EXPECT_NEAR(double(a->Samples), double(sourceAudio->Samples), 2 * 1152.0); // encoder delay, padding
+        EXPECT_GT(a->Rms, 0.1);
+      }
+    } else {
+      ++unopenable;
+      EXPECT_FALSE(engine_.AddInputFile(FixturePath(name)));
+      EXPECT_NE(engine_.LastErrorText().find(name), std::string::npos) << engine_.LastErrorText();
+      ASSERT_GE(engine_.AddOutputFile(out, false), 0) << engine_.LastErrorText();
+      engine_.SetOnTerminate([this](TCustomFFmpeg &) { ++terminations_; });
+      engine_.Start(false);
+      EXPECT_EQ(terminations_, 1);
+      EXPECT_FALSE(engine_.CompletedNormally());
+      EXPECT_TRUE(engine_.ErrorOccurred());
+      EXPECT_FALSE(engine_.ErrorMessage().empty());
+      EXPECT_FALSE(fs::exists(out));
+    }
+    engine_.FreeAll();
   }
-  // A cut MP4 without its index is refused when it is opened, with a message.
-  TCustomFFmpeg other;
-  other.Reset();
-  EXPECT_FALSE(other.AddInputFile(FixturePath("truncated.mp4")));
-  EXPECT_FALSE(other.LastErrorText().empty());
+  EXPECT_GT(opens, 0);
+  EXPECT_GT(unopenable, 0);
 }
 
 } // namespace
