@@ -35,6 +35,11 @@ TGlobalObject::TGlobalObject() {
   const std::string dir = ConfigDir();
   settingsFile_ = dir + SETTINGS_FILE_NAME;
   profileFile_ = FindProfileFile();
+  // The program has no web site of its own: Help and Website open its README.
+  if (const std::string readme = ReadmeUrl(); !readme.empty()) {
+    helpPage_ = readme;
+    webSite_ = readme;
+  }
 }
 
 void TGlobalObject::SetSettingsFile(const std::string &v) {
@@ -87,6 +92,19 @@ std::string DataDir() {
     return IncludeTrailingPathDelimiter(installed);
   const std::string source = TOVI_SOURCE_DATA_DIR;
   return source.empty() ? std::string() : IncludeTrailingPathDelimiter(source);
+}
+
+std::string ReadmeUrl() {
+  std::string readme = DataDir() + "README.md";
+  if (!FileExists(readme)) {
+    const std::string source = TOVI_SOURCE_DATA_DIR;
+    if (source.empty()) return "";
+    readme = IncludeTrailingPathDelimiter(source) + "../README.md";
+  }
+  if (!FileExists(readme)) return "";
+  std::error_code ec;
+  const std::filesystem::path path = std::filesystem::weakly_canonical(readme, ec);
+  return "file://" + (ec ? readme : path.string());
 }
 
 std::string FindProfileFile() {

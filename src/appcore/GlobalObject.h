@@ -62,6 +62,10 @@ std::string ConfigDir();
 // config-folder path when none exists, so that readers fall back to their defaults.
 std::string FindProfileFile();
 
+// A file:// address of the program's README (the installed copy in the data folder, else
+// the source tree's), which Help and Website open; "" when neither exists.
+std::string ReadmeUrl();
+
 // The folder where the program's shipped data lie (the profile file, skin pictures): the
 // installed data folder when it holds the profile file, else the source tree's.
 std::string DataDir();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "AppcoreTestSupport.h"
@@ -37,6 +38,25 @@ inline ConversionRun RunConversion(TFFConverter &converter, TConversionQueue &qu
   converter.StartTask(0);
   return run;
 }
+
+// One settings folder and one converter with its libraries loaded, shared by every test
+// of a suite: conversion suites pay for the loading once.
+template <class Base = ::testing::Test>
+class SharedConverterSuite : public Base {
+protected:
+  static void SetUpTestSuite() {
+    config_ = std::make_unique<ConfigFolder>();
+    converter_ = std::make_unique<TFFConverter>();
+    ASSERT_TRUE(converter_->LoadLibraries("")) << converter_->LastErrorText();
+  }
+  static void TearDownTestSuite() {
+    converter_.reset();
+    config_.reset();
+  }
+
+  inline static std::unique_ptr<ConfigFolder> config_;
+  inline static std::unique_ptr<TFFConverter> converter_;
+};
 
 inline TFileRow RowFor(const std::string &file) {
   TFileRow row;

@@ -25,6 +25,15 @@ struct DecodedMedia {
   int decodeErrors = 0;
 };
 
+// Mean luma of a rectangle of a decoded 8-bit YUV picture.
+inline double MeanLuma(const AVFrame *f, int x0, int y0, int w, int h) {
+  double sum = 0;
+  for (int y = y0; y < y0 + h; ++y)
+    for (int x = x0; x < x0 + w; ++x)
+      sum += f->data[0][y * f->linesize[0] + x];
+  return sum / (w * h);
+}
+
 inline double Seconds(std::int64_t pts, AVRational tb) { return pts * static_cast<double>(tb.num) / tb.den; }
 
 // Calls `onPicture(frame, stream)` for every decoded video picture when given.

@@ -46,14 +46,6 @@ protected:
   std::vector<std::string> warnings_;
 };
 
-// Mean luma of a rectangle of a decoded 8-bit YUV picture.
-double MeanLuma(const AVFrame *f, int x0, int y0, int w, int h) {
-  double sum = 0;
-  for (int y = y0; y < y0 + h; ++y)
-    for (int x = x0; x < x0 + w; ++x)
-      sum += f->data[0][y * f->linesize[0] + x];
-  return sum / (w * h);
-}
 
 } // namespace
 

@@ -68,18 +68,8 @@ struct Converted {
   std::string file;
 };
 
-class DeviceOutput : public ::testing::Test {
+class DeviceOutput : public SharedConverterSuite<> {
 protected:
-  static void SetUpTestSuite() {
-    config_ = new ConfigFolder;
-    converter_ = new TFFConverter;
-    ASSERT_TRUE(converter_->LoadLibraries("")) << converter_->LastErrorText();
-  }
-  static void TearDownTestSuite() {
-    delete converter_;
-    delete config_;
-  }
-
   // Converts `fixture` with profile `code`, its seeded settings changed by `settings`
   // (key, value pairs), into a folder of its own named `run`.
   Converted Convert(const char *fixture, int code,
@@ -114,11 +104,7 @@ protected:
     return c;
   }
 
-  static ConfigFolder *config_;
-  static TFFConverter *converter_;
 };
-ConfigFolder *DeviceOutput::config_ = nullptr;
-TFFConverter *DeviceOutput::converter_ = nullptr;
 
 bool PlayerProfile(int profile) {
   return profile == FF_PROFILE_H264_BASELINE || profile == FF_PROFILE_H264_CONSTRAINED_BASELINE ||

@@ -96,17 +96,8 @@ double DisplayShape(const std::string &file) {
   return shape;
 }
 
-class Framing : public ::testing::Test {
+class Framing : public SharedConverterSuite<> {
 protected:
-  static void SetUpTestSuite() {
-    config_ = new ConfigFolder;
-    converter_ = new TFFConverter;
-    ASSERT_TRUE(converter_->LoadLibraries("")) << converter_->LastErrorText();
-  }
-  static void TearDownTestSuite() {
-    delete converter_;
-    delete config_;
-  }
   void TearDown() override { converter_->ClearTasks(); }
 
   // The user's settings of `code`, seeded from the profile's defaults, with `size`.
@@ -133,12 +124,8 @@ protected:
     return rows[0].Record.DestinationFile;
   }
 
-  static ConfigFolder *config_;
-  static TFFConverter *converter_;
   const TGlobalObject global_;
 };
-ConfigFolder *Framing::config_ = nullptr;
-TFFConverter *Framing::converter_ = nullptr;
 
 } // namespace
 

@@ -47,22 +47,7 @@ std::string DecoderOf(const std::string &encoderName) {
   return dec ? dec->name : "?";
 }
 
-class EveryProfile : public ::testing::TestWithParam<int> {
-protected:
-  static void SetUpTestSuite() {
-    config_ = new ConfigFolder;
-    converter_ = new TFFConverter;
-    ASSERT_TRUE(converter_->LoadLibraries("")) << converter_->LastErrorText();
-  }
-  static void TearDownTestSuite() {
-    delete converter_;
-    delete config_;
-  }
-  static ConfigFolder *config_;
-  static TFFConverter *converter_;
-};
-ConfigFolder *EveryProfile::config_ = nullptr;
-TFFConverter *EveryProfile::converter_ = nullptr;
+class EveryProfile : public SharedConverterSuite<::testing::TestWithParam<int>> {};
 
 } // namespace
 

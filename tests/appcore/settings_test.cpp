@@ -153,6 +153,11 @@ TEST(GlobalObject, PathsFromTheConfigFolderAndShortValuesIgnored) {
   EXPECT_EQ(ApplicationErrorText("Disk full."), "Disk full.");
   EXPECT_EQ(ApplicationErrorText("Disk full!"), "Disk full!");
   EXPECT_EQ(ApplicationErrorText(""), "");
+  // Help and Website open a README that exists, not an address nobody serves.
+  const std::string prefix = "file://";
+  ASSERT_EQ(g.HelpPage().rfind(prefix, 0), 0u) << g.HelpPage();
+  EXPECT_TRUE(std::filesystem::is_regular_file(g.HelpPage().substr(prefix.size()))) << g.HelpPage();
+  EXPECT_EQ(g.WebSite(), g.HelpPage());
 }
 
 TEST(OutputFolders, UnwritableFoldersAreReplacedAndWrittenBack) {
