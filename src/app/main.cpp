@@ -1,5 +1,6 @@
 // tovi-converter: the desktop program.
 //   tovi-converter [--profile CODE|NAME] [--out DIR] [--start] [--quit-when-done] FILE...
+#include <QFileInfo>
 #include <QSplashScreen>
 #include <QTimer>
 
@@ -12,6 +13,7 @@
 #include "app/StartupPicture.h"
 #include "app/widgets/ProfileTreeBox.h"
 #include "appcore/AppCommandLine.h"
+#include "appcore/GlobalObject.h"
 #include "media/MainThread.h"
 #include "ui/Previewer.h"
 #include "ui/QtMainThreadDispatcher.h"
@@ -46,7 +48,13 @@ int main(int argc, char **argv) {
   splash.finish(&window);
 
   if (cl.ProfileCode) window.ProfileTree()->ChooseProfile(*cl.ProfileCode);
-  if (cl.OutDir) window.SetOutputFolder(*cl.OutDir);
+  if (cl.OutDir) {
+    // A folder named on the command line is made when missing, as scripts expect of
+    // --out; relative to the folder the program was started in.
+    const std::string folder = QFileInfo(QString::fromStdString(*cl.OutDir)).absoluteFilePath().toStdString();
+    tovi::ForceDirectories(folder);
+    window.SetOutputFolder(folder);
+  }
   if (!cl.Files.empty()) window.AddFiles(cl.Files);
   window.SetQuitWhenDone(cl.QuitWhenDone);
   if (cl.Start)
