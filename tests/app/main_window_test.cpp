@@ -51,18 +51,20 @@ struct FakeActions final : ICompletionActions {
 };
 
 // Presses `button` on the next message box that shows (polling from the event loop,
-// since the box runs a loop of its own).
+// since the box runs a loop of its own). The timer belongs to the application and goes
+// once it has answered.
 void AnswerNextBox(QMessageBox::StandardButton button) {
-  auto poll = std::make_shared<std::function<void()>>();
-  *poll = [button, poll] {
+  auto *timer = new QTimer(qApp);
+  QObject::connect(timer, &QTimer::timeout, timer, [timer, button] {
     for (QWidget *w : QApplication::topLevelWidgets())
       if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+        timer->stop();
+        timer->deleteLater();
         box->button(button)->click();
         return;
       }
-    QTimer::singleShot(20, *poll);
-  };
-  QTimer::singleShot(0, *poll);
+  });
+  timer->start(20);
 }
 
 std::int64_t FileSize(const std::string &path) {

@@ -160,7 +160,8 @@ protected:
     options.insert(options.end(), {{"croptop", "40"}, {"cropbottom", "40"}});
     const std::string out = Out("out.mp4");
     if (!Configure(options, out) || !RunJob()) return 0;
-    const StreamSummary *v = ReadOutput(out).First(AVMEDIA_TYPE_VIDEO);
+    const FileSummary summary = ReadOutput(out); // First() points into it
+    const StreamSummary *v = summary.First(AVMEDIA_TYPE_VIDEO);
     EXPECT_TRUE(v && v->Height == 64);
     return DisplayShape(out);
   }
