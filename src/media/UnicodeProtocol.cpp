@@ -115,6 +115,25 @@ std::string ContextFileName(const char *nameHeldByLibrary) {
 
 // ---- native file operations -------------------------------------------------------
 
+namespace {
+
+// open(2) retried on EINTR; a descriptor, or an AVERROR code. A folder opens fine for
+// reading but every read would fail with EISDIR, so it is refused here.
+int OpenFileNotFolder(const std::string &name, int flags) {
+  int fd;
+  do fd = ::open(name.c_str(), flags, 0666);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return ErrnoError();
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return AVERROR(EISDIR);
+  }
+  return fd;
+}
+
+} // namespace
+
 int UnicodeFileOpen(const std::string &url, int avioFlags) {
   const std::string name = URLToFileName(url);
   int flags = O_CLOEXEC;
@@ -124,17 +143,7 @@ int UnicodeFileOpen(const std::string &url, int avioFlags) {
     flags |= O_WRONLY | O_CREAT | O_TRUNC;
   else
     flags |= O_RDONLY;
-  int fd;
-  do fd = ::open(name.c_str(), flags, 0666);
-  while (fd < 0 && errno == EINTR);
-  if (fd < 0) return ErrnoError();
-  // A folder opens fine for reading but every read would fail with EISDIR.
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return AVERROR(EISDIR);
-  }
-  return fd;
+  return OpenFileNotFolder(name, flags);
 }
 
 int UnicodeFileRead(int fd, std::uint8_t *buf, int size) {
@@ -199,17 +208,8 @@ namespace {
 // Opens a file for reading without waiting for a writer of a named pipe; the
 // descriptor is blocking again afterwards (reads of a stream wait in poll first).
 int OpenReaderWithoutWaiting(const std::string &url) {
-  const std::string name = URLToFileName(url);
-  int fd;
-  do
-    fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  while (fd < 0 && errno == EINTR);
-  if (fd < 0) return ErrnoError();
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return AVERROR(EISDIR);
-  }
+  const int fd = OpenFileNotFolder(URLToFileName(url), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return fd;
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
     const int error = ErrnoError();
