@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "AppcoreTestSupport.h"
 #include "appcore/ConversionQueue.h"
+#include "appcore/GlobalObject.h"
+#include "appcore/WatermarkRenderer.h"
 #include "converter/Converter.h"
 
 namespace tovi::test {
@@ -56,6 +59,31 @@ protected:
 
   inline static std::unique_ptr<ConfigFolder> config_;
   inline static std::unique_ptr<TFFConverter> converter_;
+};
+
+// A test that converts rows through its own converter and queue with the H.264/AAC MKV
+// profile (2200, which keeps the source's size), collecting the queue's warnings.
+class QueueConversionTest : public ::testing::Test {
+protected:
+  static constexpr int kMkv = 2200;
+
+  static void SetUpTestSuite() { EnsureGuiApplication(); }
+  void SetUp() override {
+    ASSERT_TRUE(converter_.LoadLibraries("")) << converter_.LastErrorText();
+    options_.ProfileCode = kMkv;
+    options_.OutDir = (config_.Path() / "out").string();
+    options_.Warn = [this](const std::string &title, const std::string &message) {
+      warnings_.push_back(title + ": " + message);
+    };
+  }
+  void TearDown() override { converter_.ClearTasks(); }
+
+  ConfigFolder config_;
+  TGlobalObject global_;
+  TFFConverter converter_;
+  TConversionQueue queue_{converter_, global_};
+  TStartOptions options_;
+  std::vector<std::string> warnings_;
 };
 
 inline TFileRow RowFor(const std::string &file) {

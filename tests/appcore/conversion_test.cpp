@@ -17,35 +17,13 @@ using namespace tovi::test;
 
 namespace {
 
-constexpr int kMkv = 2200; // keeps the source's size by default, H.264
-
 struct FakeActions : ICompletionActions {
   std::vector<std::string> calls;
   void OpenOutputFolder(const std::string &folder) override { calls.push_back("open " + folder); }
   void ShutDown() override { calls.push_back("shutdown"); }
 };
 
-class Conversion : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() { EnsureGuiApplication(); }
-  void SetUp() override {
-    ASSERT_TRUE(converter_.LoadLibraries("")) << converter_.LastErrorText();
-    options_.ProfileCode = kMkv;
-    options_.OutDir = (config_.Path() / "out").string();
-    options_.Warn = [this](const std::string &title, const std::string &message) {
-      warnings_.push_back(title + ": " + message);
-    };
-  }
-  void TearDown() override { converter_.ClearTasks(); }
-
-  ConfigFolder config_;
-  TGlobalObject global_;
-  TFFConverter converter_;
-  TConversionQueue queue_{converter_, global_};
-  TStartOptions options_;
-  std::vector<std::string> warnings_;
-};
-
+class Conversion : public QueueConversionTest {};
 
 } // namespace
 

@@ -23,21 +23,8 @@ using namespace tovi::test;
 
 namespace {
 
-constexpr int kMkv = 2200; // keeps the source's size by default, H.264 and AAC
-
-class QueueOutput : public ::testing::Test {
+class QueueOutput : public QueueConversionTest {
 protected:
-  static void SetUpTestSuite() { EnsureGuiApplication(); }
-  void SetUp() override {
-    ASSERT_TRUE(converter_.LoadLibraries("")) << converter_.LastErrorText();
-    options_.ProfileCode = kMkv;
-    options_.OutDir = (config_.Path() / "out").string();
-    options_.Warn = [this](const std::string &title, const std::string &message) {
-      warnings_.push_back(title + ": " + message);
-    };
-  }
-  void TearDown() override { converter_.ClearTasks(); }
-
   // Runs one row and expects it to finish.
   TFileRow ConvertOne(TFileRow row) {
     std::vector<TFileRow> rows{std::move(row)};
@@ -48,12 +35,6 @@ protected:
     return rows[0];
   }
 
-  ConfigFolder config_;
-  TGlobalObject global_;
-  TFFConverter converter_;
-  TConversionQueue queue_{converter_, global_};
-  TStartOptions options_;
-  std::vector<std::string> warnings_;
 };
 
 // Root mean square of every decoded audio sample, full scale = 1.
