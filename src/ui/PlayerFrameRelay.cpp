@@ -15,7 +15,8 @@ struct TPlayerFrameRelay::TShared {
   bool posted = false; // a FrameReady is queued and not yet delivered
 };
 
-TPlayerFrameRelay::TPlayerFrameRelay(QObject *parent) : QObject(parent), shared_(std::make_shared<TShared>()) {}
+TPlayerFrameRelay::TPlayerFrameRelay(QObject *parent)
+    : QObject(parent), shared_(std::make_shared<TShared>()) {}
 
 TPlayerFrameRelay::~TPlayerFrameRelay() {
   Detach();
@@ -33,9 +34,9 @@ void TPlayerFrameRelay::Attach(TCustomPlayer &player) {
   // Runs on the player's video decode thread with the bitmap's canvas locked.
   player.SetOnHook([shared = shared_](TCustomPlayer *, TBitmap *bitmap, std::int64_t pts) {
     if (!bitmap || bitmap->Width() <= 0 || bitmap->Height() <= 0 || !bitmap->Bits()) return;
-    QImage copy = QImage(bitmap->Bits(), bitmap->Width(), bitmap->Height(), bitmap->RowBytes(),
-                         QImage::Format_BGR888)
-                      .copy();
+    QImage copy =
+        QImage(bitmap->Bits(), bitmap->Width(), bitmap->Height(), bitmap->RowBytes(), QImage::Format_BGR888)
+            .copy();
     std::lock_guard<std::mutex> guard(shared->lock);
     if (!shared->target) return;
     shared->frame = std::move(copy);
