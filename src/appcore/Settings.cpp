@@ -46,6 +46,11 @@ bool TAppSettings::SnapJpg() const { return ini_.ReadBool(SETTINGS_SECTION, "sna
 int TAppSettings::JpgCmp() const {
   return static_cast<int>(ini_.ReadInteger(SETTINGS_SECTION, "jpgCmp", 30));
 }
+void TAppSettings::SetSnapFullSize(bool on) { ini_.WriteBool(SETTINGS_SECTION, "snapFullSize", on); }
+void TAppSettings::SetSnapSmallSize(bool on) { ini_.WriteBool(SETTINGS_SECTION, "snapSmallSize", on); }
+void TAppSettings::SetSnapBmp(bool on) { ini_.WriteBool(SETTINGS_SECTION, "snapBmp", on); }
+void TAppSettings::SetSnapJpg(bool on) { ini_.WriteBool(SETTINGS_SECTION, "snapJpg", on); }
+void TAppSettings::SetJpgCmp(int quality) { ini_.WriteInteger(SETTINGS_SECTION, "jpgCmp", quality); }
 
 bool TAppSettings::CategoryCollapsed(int category) const {
   return ini_.ReadBool("lstformat", std::to_string(category), true);
@@ -64,8 +69,10 @@ std::string CheckOutputFolders(TAppSettings &settings) {
   return out;
 }
 
-TFolderChoice ChooseOutputFolder(TAppSettings &settings, const std::string &chosen,
-                                 const std::string &current) {
+namespace {
+
+template <class Store>
+TFolderChoice ChooseFolder(const std::string &chosen, const std::string &current, Store store) {
   TFolderChoice choice;
   if (chosen.empty() || chosen == current) return choice;
   if (chosen.size() < 4) {
@@ -82,8 +89,20 @@ TFolderChoice ChooseOutputFolder(TAppSettings &settings, const std::string &chos
                      " .You don't have permission to write to directory:" + chosen;
     choice.WrittenPath = DefaultOutputDir();
   }
-  settings.SetOutPutDir(choice.WrittenPath);
+  store(choice.WrittenPath);
   return choice;
+}
+
+} // namespace
+
+TFolderChoice ChooseOutputFolder(TAppSettings &settings, const std::string &chosen,
+                                 const std::string &current) {
+  return ChooseFolder(chosen, current, [&](const std::string &dir) { settings.SetOutPutDir(dir); });
+}
+
+TFolderChoice ChooseSnapshotFolder(TAppSettings &settings, const std::string &chosen,
+                                   const std::string &current) {
+  return ChooseFolder(chosen, current, [&](const std::string &dir) { settings.SetSnapOutPutDir(dir); });
 }
 
 } // namespace tovi

@@ -46,8 +46,13 @@ public:
   bool SnapSmallSize() const;
   bool SnapBmp() const;
   bool SnapJpg() const;
+  void SetSnapFullSize(bool on);
+  void SetSnapSmallSize(bool on);
+  void SetSnapBmp(bool on);
+  void SetSnapJpg(bool on);
   // Snapshot JPEG quality 1..100, default 30.
   int JpgCmp() const;
+  void SetJpgCmp(int quality);
 
   // Category expanded/collapsed state of the profile tree (section "lstformat"); an
   // absent key reads as collapsed.
@@ -77,5 +82,8 @@ struct TFolderChoice {
 // DefaultOutputDir() and the permission message returned.
 TFolderChoice ChooseOutputFolder(TAppSettings &settings, const std::string &chosen,
                                  const std::string &current);
+// The same rule for the snapshot folder (the preferences' Browse), stored as SnapOutPutDir.
+TFolderChoice ChooseSnapshotFolder(TAppSettings &settings, const std::string &chosen,
+                                   const std::string &current);
 
 } // namespace tovi

@@ -237,6 +237,7 @@ bool TCustomAVProbe::GetVideoStreamInfo(int streamIndex, TVideoStreamInfo &info)
   info.PixelFormat = par->format;
   info.FrameRateNum = st->r_frame_rate.num;
   info.FrameRateDen = st->r_frame_rate.den;
+  if (st->nb_frames > 0) info.FrameCount = st->nb_frames;
   return true;
 }
 

@@ -50,6 +50,7 @@ struct TVideoStreamInfo {
   std::int32_t PixelFormat = -1;  // AVPixelFormat
   std::int32_t FrameRateNum = -1; // the stream's real base frame rate
   std::int32_t FrameRateDen = -1;
+  std::int64_t FrameCount = -1; // pictures as the container records them; -1 when it records none
 };
 
 } // namespace tovi
