@@ -25,6 +25,9 @@
 
 #include "app/AboutWindow.h"
 #include "app/Application.h"
+#include "app/FileInfoWindow.h"
+#include "app/PreferenceWindow.h"
+#include "app/SettingsWindow.h"
 #include "app/ProgressWindow.h"
 #include "app/widgets/FileListView.h"
 #include "app/widgets/ProfileTreeBox.h"
@@ -123,7 +126,15 @@ TMainWindow::TMainWindow(ICompletionActions &actions, QWidget *parent)
   auto *bottom = new QGridLayout;
   bottom->addWidget(new QLabel("Output profile:", central), 0, 0);
   tree_ = new TProfileTreeBox(global_.SettingsFile(), central);
-  bottom->addWidget(tree_, 0, 1);
+  auto *profileRow = new QHBoxLayout;
+  profileRow->addWidget(tree_, 1);
+  auto *settingsButton = new QPushButton("Settings", central);
+  settingsButton->setObjectName("settingsButton");
+  auto *preferenceButton = new QPushButton("Preference", central);
+  preferenceButton->setObjectName("preferenceButton");
+  profileRow->addWidget(settingsButton);
+  profileRow->addWidget(preferenceButton);
+  bottom->addLayout(profileRow, 0, 1);
   start2_ = new QPushButton("Start", central);
   bottom->addWidget(start2_, 0, 2, 1, 2);
   bottom->addWidget(new QLabel("Output folder:", central), 1, 0);
@@ -145,6 +156,11 @@ TMainWindow::TMainWindow(ICompletionActions &actions, QWidget *parent)
   connect(clear_, &QPushButton::clicked, this, &TMainWindow::ClearList);
   for (QPushButton *b : {start_, start2_})
     connect(b, &QPushButton::clicked, this, [this] { StartConversion(); });
+  connect(settingsButton, &QPushButton::clicked, this, [this] {
+    tree_->SaveTreeState(); // the dialog's tree opens the categories this one has open
+    OpenSettings();
+  });
+  connect(preferenceButton, &QPushButton::clicked, this, &TMainWindow::OpenPreferences);
   connect(browse, &QPushButton::clicked, this, &TMainWindow::BrowseOutputFolder);
   connect(open, &QPushButton::clicked, this, &TMainWindow::OpenOutputFolder);
   connect(website, &QPushButton::clicked, this,
@@ -233,6 +249,8 @@ void TMainWindow::BuildMenus() {
     clearActions_.push_back(menu->addAction("&Clear", this, &TMainWindow::ClearList));
     startActions_.push_back(menu->addAction("&Start", this, [this] { StartConversion(); }));
   }
+  file->addAction("Se&ttings", this, &TMainWindow::OpenSettings);
+  infoAction_ = editMenu_->addAction("Video &Information", this, &TMainWindow::OpenFileInformation);
   file->addSeparator();
   file->addAction("&Exit", this, &QWidget::close);
   QMenu *help = menuBar()->addMenu("Help");
@@ -357,6 +375,7 @@ void TMainWindow::UpdateCommands() {
     a->setEnabled(idle && any);
   for (QAction *a : startActions_)
     a->setEnabled(idle && any && selected);
+  if (infoAction_) infoAction_->setEnabled(any && selected);
 }
 
 void TMainWindow::SetOutputFolder(const std::string &folder) {
@@ -392,6 +411,25 @@ void TMainWindow::OpenOutputFolder() {
 void TMainWindow::ShowAbout() {
   if (!about_) about_ = new TAboutWindow(global_, this);
   about_->exec();
+}
+
+void TMainWindow::OpenSettings() {
+  if (running_) return; // the rows' profile must not change under a run
+  if (!settings_) settings_ = new TSettingsWindow(global_, this);
+  if (settings_->exec() == QDialog::Accepted) tree_->Rebuild();
+}
+
+void TMainWindow::OpenPreferences() {
+  if (!preference_) preference_ = new TPreferenceWindow(global_, actions_, this);
+  preference_->exec();
+}
+
+void TMainWindow::OpenFileInformation() {
+  const int row = list_->indexOfTopLevelItem(list_->currentItem());
+  if (row < 0 || row >= static_cast<int>(rows_.size()) || !EnsureLibraries()) return;
+  if (!fileInfo_) fileInfo_ = new TFileInfoWindow(this);
+  fileInfo_->ShowFile(rows_[static_cast<std::size_t>(row)].Record.SourceFile);
+  fileInfo_->exec();
 }
 
 bool TMainWindow::StartConversion() {

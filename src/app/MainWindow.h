@@ -35,6 +35,9 @@ class TFileListView;
 class TProfileTreeBox;
 class TProgressWindow;
 class TAboutWindow;
+class TSettingsWindow;
+class TPreferenceWindow;
+class TFileInfoWindow;
 
 class TMainWindow final : public QMainWindow {
   Q_OBJECT
@@ -54,6 +57,13 @@ public:
   bool StartConversion();
   // The output folder as Browse stores it (after its checks); messages as Browse shows.
   void SetOutputFolder(const std::string &folder);
+  // The output settings dialog (modal); after its OK the profile tree shows the profile
+  // chosen in it.
+  void OpenSettings();
+  // The preferences dialog (modal).
+  void OpenPreferences();
+  // The file information window (modal) for the selected row; nothing without one.
+  void OpenFileInformation();
   // Exits the application after the next all-ended notice: status 0 when every task of
   // the run finished, 1 otherwise.
   void SetQuitWhenDone(bool quit) { quitWhenDone_ = quit; }
@@ -62,6 +72,11 @@ public:
   TFileListView *FileList() const { return list_; }
   TProfileTreeBox *ProfileTree() const { return tree_; }
   TProgressWindow *ProgressWindow() const { return progress_; }
+  // Null until first opened.
+  TSettingsWindow *SettingsWindow() const { return settings_; }
+  TPreferenceWindow *PreferenceWindow() const { return preference_; }
+  TFileInfoWindow *FileInfoWindow() const { return fileInfo_; }
+  QAction *FileInformationAction() const { return infoAction_; }
   QLineEdit *OutputField() const { return outputField_; }
   QPushButton *StartButton() const { return start_; }
   const std::vector<TFileRow> &Rows() const { return rows_; }
@@ -120,6 +135,10 @@ private:
   std::vector<QAction *> addActions_, removeActions_, clearActions_, startActions_;
   TProgressWindow *progress_ = nullptr; // child window, created on first use
   TAboutWindow *about_ = nullptr;       // child window, created on first use
+  TSettingsWindow *settings_ = nullptr; // child window, created on first use
+  TPreferenceWindow *preference_ = nullptr; // child window, created on first use
+  TFileInfoWindow *fileInfo_ = nullptr;     // child window, created on first use
+  QAction *infoAction_ = nullptr;           // "Video &Information" in the Edit menu
 };
 
 } // namespace tovi

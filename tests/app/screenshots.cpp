@@ -21,7 +21,10 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/FileInfoWindow.h"
 #include "app/MainWindow.h"
+#include "app/PreferenceWindow.h"
+#include "app/SettingsWindow.h"
 #include "app/ProgressWindow.h"
 #include "app/widgets/FileListView.h"
 #include "app/widgets/ProfileTreeBox.h"
@@ -82,6 +85,31 @@ int Measure(int argc, char **argv, const std::string &file, int profile) {
   return status;
 }
 
+// The output settings, preferences and file information dialogs (settings.png,
+// preferences.png, file-info.png), shown without their modal loops. False when a
+// picture could not be made.
+bool DialogPictures(tovi::TMainWindow &window, const std::filesystem::path &media,
+                    const std::filesystem::path &images) {
+  const tovi::TGlobalObject global;
+  NoActions actions;
+  bool ok = true;
+  const auto shoot = [&](QWidget &dialog, const char *name) {
+    dialog.show();
+    ok = QTest::qWaitForWindowExposed(&dialog) && ok;
+    QTest::qWait(200);
+    ok = dialog.grab().save(QString::fromStdString((images / name).string())) && ok;
+    dialog.hide();
+  };
+  tovi::TSettingsWindow settings(global, &window);
+  shoot(settings, "settings.png");
+  tovi::TPreferenceWindow preferences(global, actions, &window);
+  shoot(preferences, "preferences.png");
+  tovi::TFileInfoWindow info(&window);
+  info.ShowFile((media / "long_clip.mp4").string());
+  shoot(info, "file-info.png");
+  return ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -116,6 +144,7 @@ int main(int argc, char **argv) {
                      (media / "mpeg4_mp3.avi").string()});
     QTest::qWait(300);
     if (!window.grab().save(QString::fromStdString((images / "main-window.png").string()))) status = 1;
+    if (!DialogPictures(window, media, images)) status = 1;
 
     window.StartConversion();
     tovi::TProgressWindow *progress = window.ProgressWindow();

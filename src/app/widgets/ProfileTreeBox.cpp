@@ -126,7 +126,7 @@ QTreeWidgetItem *TProfileTreeBox::ProfileItem(int code) const {
 bool TProfileTreeBox::ChooseProfile(int code) {
   const std::string name = ShownProfileName(code);
   if (name.empty()) return false;
-  TAppSettings(settingsFile_).SetFormat(name, code);
+  if (writesChoice_) TAppSettings(settingsFile_).SetFormat(name, code);
   chosenCode_ = code;
   field_->setText(QString::fromStdString(name));
   field_->setCursorPosition(0);

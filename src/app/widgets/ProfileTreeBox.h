@@ -27,6 +27,9 @@ public:
   void SaveTreeState() const;
   // Chooses a profile as a click on its row does; false when no profile has the code.
   bool ChooseProfile(int code);
+  // Off: choosing a profile only shows it and emits ProfileChosen, leaving the settings
+  // file alone (the settings dialog keeps its choice pending until OK). On by default.
+  void SetWritesChoice(bool writes) { writesChoice_ = writes; }
 
   int ChosenCode() const { return chosenCode_; }
   QString Text() const;
@@ -52,6 +55,7 @@ private:
   QToolButton *arrow_;
   QTreeWidget *list_;
   int chosenCode_ = 1;
+  bool writesChoice_ = true;
 };
 
 } // namespace tovi
