@@ -13,3 +13,4 @@ media="$build/media"
 "$build/tests/fixtures/tovi-fixtures" "$media" >/dev/null
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/tests/app/tovi-screenshots" "$media" docs/images
 echo "written: docs/images/main-window.png docs/images/progress.png"
+echo "written: docs/images/settings.png docs/images/preferences.png docs/images/file-info.png"

@@ -97,6 +97,7 @@ void TFileInfoWindow::ShowFile(const std::string &fileName) {
   audioBitRate_->setText(Q(shown_.AudioBitRate));
   sampleRate_->setText(Q(shown_.SampleRate));
   channels_->setText(Q(shown_.Channels));
+  ok_->setFocus();
 }
 
 } // namespace tovi

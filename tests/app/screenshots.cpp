@@ -91,6 +91,8 @@ int Measure(int argc, char **argv, const std::string &file, int profile) {
 bool DialogPictures(tovi::TMainWindow &window, const std::filesystem::path &media,
                     const std::filesystem::path &images) {
   const tovi::TGlobalObject global;
+  tovi::TAppSettings settingsFile(global.SettingsFile());
+  settingsFile.SetSnapOutPutDir(settingsFile.OutPutDir()); // not this machine's home folder
   NoActions actions;
   bool ok = true;
   const auto shoot = [&](QWidget &dialog, const char *name) {
