@@ -236,9 +236,12 @@ bool TSettingsWindow::eventFilter(QObject *watched, QEvent *event) {
     }
     return true;
   }
-  if (event->type() == QEvent::FocusOut && !checking_ &&
-      static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
-    CheckField(box);
+  if (event->type() == QEvent::FocusOut && !checking_ && isVisible()) {
+    // Leaving the field is moving to another control of the dialog; opening the list's
+    // drop-down, switching to another window or closing the dialog is not.
+    const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+    if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) CheckField(box);
+  }
   return false;
 }
 
