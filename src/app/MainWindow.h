@@ -57,12 +57,15 @@ public:
   // Exits the application after the next all-ended notice: status 0 when every task of
   // the run finished, 1 otherwise.
   void SetQuitWhenDone(bool quit) { quitWhenDone_ = quit; }
+  // The Edit menu's "&Crop": the crop dialog on the selected row, modal.
+  void OpenCrop();
 
   // ---- for tests and screenshots ----
   TFileListView *FileList() const { return list_; }
   TProfileTreeBox *ProfileTree() const { return tree_; }
   TProgressWindow *ProgressWindow() const { return progress_; }
   QLineEdit *OutputField() const { return outputField_; }
+  QAction *CropAction() const { return cropAction_; }
   QPushButton *StartButton() const { return start_; }
   const std::vector<TFileRow> &Rows() const { return rows_; }
   bool Running() const { return running_; }
@@ -118,6 +121,7 @@ private:
   QPushButton *add_, *remove_, *clear_, *start_, *start2_;
   QMenu *editMenu_;
   std::vector<QAction *> addActions_, removeActions_, clearActions_, startActions_;
+  QAction *cropAction_ = nullptr;
   TProgressWindow *progress_ = nullptr; // child window, created on first use
   TAboutWindow *about_ = nullptr;       // child window, created on first use
 };
