@@ -197,8 +197,9 @@ int main(int argc, char **argv) {
   frame.fill(QColor(90, 140, 200));
   const TCropMargins margins{40, 90, 40, 90};
   const double neutralUs = bench::MedianMicros(15, [&] { (void)MakeOutputPreview(frame, margins, {}); });
-  const double adjustedUs =
-      bench::MedianMicros(15, [&] { (void)MakeOutputPreview(frame, margins, {300, 20, 180, 40}); });
+  const double adjustedUs = bench::MedianMicros(15, [&] {
+    (void)MakeOutputPreview(frame, margins, {300, 20, 180, 40});
+  });
 
   std::filesystem::remove_all(dir);
   SetMainThreadDispatcher(nullptr);

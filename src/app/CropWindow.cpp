@@ -36,8 +36,10 @@ struct TEffectRange {
   const char *label;
   int minimum, maximum, neutral;
 };
-constexpr TEffectRange kEffects[4] = {
-    {"Brightness:", 0, 512, 255}, {"Contrast:", -100, 100, 0}, {"Saturation:", 0, 512, 255}, {"Exposure:", -255, 512, 0}};
+constexpr TEffectRange kEffects[4] = {{"Brightness:", 0, 512, 255},
+                                      {"Contrast:", -100, 100, 0},
+                                      {"Saturation:", 0, 512, 255},
+                                      {"Exposure:", -255, 512, 0}};
 
 QRect ToQt(const TPictureRect &r) { return {r.Left, r.Top, r.Width, r.Height}; }
 TPictureRect ToPicture(const QRect &r) { return {r.x(), r.y(), r.width(), r.height()}; }
@@ -263,8 +265,9 @@ void TCropWindow::Start() {
 
   TAVProbe &probe = player_.Probe();
   TVideoStreamInfo info;
-  hasVideo_ = probe.VideoStreamCount() >= 1 && probe.GetVideoStreamInfo(probe.FirstVideoStreamIndex(), info) &&
-              info.Width > 0 && info.Height > 0;
+  hasVideo_ = probe.VideoStreamCount() >= 1 &&
+              probe.GetVideoStreamInfo(probe.FirstVideoStreamIndex(), info) && info.Width > 0 &&
+              info.Height > 0;
   if (!hasVideo_) {
     tracker_->hide();
     ShowMargins({});

@@ -399,13 +399,15 @@ void TMainWindow::OpenCrop() {
   if (running_ || row < 0 || row >= static_cast<int>(rows_.size())) return;
   // Without any checked row the first row is taken, and the dialog only plays it when it
   // is checked: it then opens empty.
-  const bool anyChecked = std::any_of(rows_.begin(), rows_.end(), [](const TFileRow &r) { return r.Checked; });
+  const bool anyChecked =
+      std::any_of(rows_.begin(), rows_.end(), [](const TFileRow &r) { return r.Checked; });
   if (!anyChecked) {
     row = 0;
     SelectRow(row);
   }
   TFileRow &target = rows_[static_cast<std::size_t>(row)];
-  TCropWindow dialog(target.Record, target.Checked ? target.Caption : std::string(), global_.SettingsFile(), this);
+  TCropWindow dialog(target.Record, target.Checked ? target.Caption : std::string(), global_.SettingsFile(),
+                     this);
   dialog.exec();
 }
 

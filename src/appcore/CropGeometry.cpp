@@ -47,7 +47,8 @@ TPictureRect TrackerFromMargins(const TPictureRect &picture, const TCropMargins 
   int right = std::clamp(margins.Right, 0, std::max(picture.Width, 0));
   KeepAtLeast(picture.Height, std::min(minSize, picture.Height), top, bottom);
   KeepAtLeast(picture.Width, std::min(minSize, picture.Width), left, right);
-  return {picture.Left + left, picture.Top + top, picture.Width - left - right, picture.Height - top - bottom};
+  return {picture.Left + left, picture.Top + top, picture.Width - left - right,
+          picture.Height - top - bottom};
 }
 
 int ScaleMarginToSource(int margin, int sourceSize, int pictureSize) {

@@ -14,8 +14,8 @@ namespace tovi {
 // A rectangle in whole pixels (left, top, width, height).
 struct TPictureRect {
   int Left = 0, Top = 0, Width = 0, Height = 0;
-  int Right() const { return Left + Width; }   // one past the last column
-  int Bottom() const { return Top + Height; }  // one past the last row
+  int Right() const { return Left + Width; }  // one past the last column
+  int Bottom() const { return Top + Height; } // one past the last row
   bool Empty() const { return Width <= 0 || Height <= 0; }
   friend bool operator==(const TPictureRect &, const TPictureRect &) = default;
 };
@@ -57,7 +57,18 @@ TCropMargins ScaleMarginsToSource(const TCropMargins &shown, const TPictureRect 
 TPictureRect KeptSourceRect(int sourceWidth, int sourceHeight, const TCropMargins &source);
 
 // What a drag on the crop rectangle grabs.
-enum class TTrackerHandle { None, Move, TopLeft, Top, TopRight, Right, BottomRight, Bottom, BottomLeft, Left };
+enum class TTrackerHandle {
+  None,
+  Move,
+  TopLeft,
+  Top,
+  TopRight,
+  Right,
+  BottomRight,
+  Bottom,
+  BottomLeft,
+  Left
+};
 
 // The rectangle after the part `handle` of `start` was dragged by (dx, dy). It stays
 // inside `bounds`: when moving, an edge pushed past a bound is put back on it with the

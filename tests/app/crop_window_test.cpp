@@ -59,7 +59,9 @@ struct TDecodedPicture {
   int width = 0, height = 0;
   std::vector<std::uint8_t> bgr; // rows of width x 3 bytes
   std::vector<std::uint8_t> luma;
-  const std::uint8_t *Pixel(int x, int y) const { return &bgr[(static_cast<std::size_t>(y) * width + x) * 3]; }
+  const std::uint8_t *Pixel(int x, int y) const {
+    return &bgr[(static_cast<std::size_t>(y) * width + x) * 3];
+  }
   int Luma(int x, int y) const { return luma[static_cast<std::size_t>(y) * width + x]; }
 };
 
@@ -161,7 +163,9 @@ protected:
     QTimer::singleShot(0, [&] {
       TCropWindow *dialog = nullptr;
       (void)QTest::qWaitFor(
-          [&] { return (dialog = qobject_cast<TCropWindow *>(QApplication::activeModalWidget())) != nullptr; },
+          [&] {
+            return (dialog = qobject_cast<TCropWindow *>(QApplication::activeModalWidget())) != nullptr;
+          },
           10'000);
       if (!dialog) return;
       const bool framed =
@@ -233,12 +237,13 @@ TEST_F(CropWindowTest, TheRectangleDraggedOnThePreviewIsTheOutputPicture) {
     EXPECT_EQ(dialog.ShownMargins(), (TCropMargins{168, 87, 22, 27}));
     EXPECT_EQ(dialog.SourceMargins(), (TCropMargins{80, 40, 10, 12}));
     // The output preview follows: 176 - 52 by 144 - 90.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.OutputPreview()->Picture().size() == QSize(124, 54); },
-                                10'000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return dialog.OutputPreview()->Picture().size() == QSize(124, 54); }, 10'000));
     QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
   });
   const TlvFilesRecord &rec = window_->Rows()[0].Record;
-  EXPECT_EQ((TCropMargins{rec.CropTop, rec.CropLeft, rec.CropBottom, rec.CropRight}), (TCropMargins{80, 40, 10, 12}));
+  EXPECT_EQ((TCropMargins{rec.CropTop, rec.CropLeft, rec.CropBottom, rec.CropRight}),
+            (TCropMargins{80, 40, 10, 12}));
   EXPECT_EQ((TCropMargins{rec.CropTopShown, rec.CropLeftShown, rec.CropBottomShown, rec.CropRightShown}),
             (TCropMargins{168, 87, 22, 27}));
   EXPECT_FALSE(rec.NeedsCustomHook());
@@ -354,7 +359,8 @@ TEST_F(CropWindowTest, AdjustmentsLookInTheOutputAsTheOutputPreviewShowedThem) {
     const fixtures::Rgb plain = fixtures::PatternBarColor(bar);
     for (int c = 0; c < 3; ++c)
       EXPECT_NEAR(written[c], shown[c], 10.0) << "bar " << bar << " channel " << c;
-    const double moved = std::abs(shown[0] - plain.b) + std::abs(shown[1] - plain.g) + std::abs(shown[2] - plain.r);
+    const double moved =
+        std::abs(shown[0] - plain.b) + std::abs(shown[1] - plain.g) + std::abs(shown[2] - plain.r);
     if (bar <= 2) { // white and black stay as they are
       EXPECT_GT(moved, 30.0) << "bar " << bar;
     }

@@ -95,7 +95,9 @@ bool ShootCrop(tovi::TMainWindow &window, const std::string &file) {
   QTimer::singleShot(0, [&] {
     tovi::TCropWindow *dialog = nullptr;
     (void)QTest::qWaitFor(
-        [&] { return (dialog = qobject_cast<tovi::TCropWindow *>(QApplication::activeModalWidget())) != nullptr; },
+        [&] {
+          return (dialog = qobject_cast<tovi::TCropWindow *>(QApplication::activeModalWidget())) != nullptr;
+        },
         10'000);
     if (!dialog) return;
     if (QTest::qWaitFor([&] { return !dialog->OutputPreview()->Picture().isNull(); }, 60'000)) {

@@ -69,7 +69,8 @@ TEST(CropGeometry, DraggingKeepsTheRectangleInsideThePicture) {
   // Moving keeps the size; past an edge it stops on that edge.
   EXPECT_EQ(DragTracker(start, TTrackerHandle::Move, 20, -10, bounds, 10), (TPictureRect{120, 40, 100, 80}));
   EXPECT_EQ(DragTracker(start, TTrackerHandle::Move, -500, -500, bounds, 10), (TPictureRect{25, 0, 100, 80}));
-  EXPECT_EQ(DragTracker(start, TTrackerHandle::Move, 500, 500, bounds, 10), (TPictureRect{295, 223, 100, 80}));
+  EXPECT_EQ(DragTracker(start, TTrackerHandle::Move, 500, 500, bounds, 10),
+            (TPictureRect{295, 223, 100, 80}));
   // Resizing moves only the grabbed edges; the opposite ones stay.
   EXPECT_EQ(DragTracker(start, TTrackerHandle::TopLeft, -500, -500, bounds, 10),
             (TPictureRect{25, 0, 175, 130}));
@@ -79,7 +80,8 @@ TEST(CropGeometry, DraggingKeepsTheRectangleInsideThePicture) {
   EXPECT_EQ(DragTracker(start, TTrackerHandle::Top, 99, 30, bounds, 10), (TPictureRect{100, 80, 100, 50}));
   // An edge cannot cross the opposite one: the minimum size stays.
   EXPECT_EQ(DragTracker(start, TTrackerHandle::Left, 300, 0, bounds, 10), (TPictureRect{190, 50, 10, 80}));
-  EXPECT_EQ(DragTracker(start, TTrackerHandle::Bottom, 0, -300, bounds, 10), (TPictureRect{100, 50, 100, 10}));
+  EXPECT_EQ(DragTracker(start, TTrackerHandle::Bottom, 0, -300, bounds, 10),
+            (TPictureRect{100, 50, 100, 10}));
   EXPECT_EQ(DragTracker(start, TTrackerHandle::None, 40, 40, bounds, 10), start);
   // Wherever it is dragged, every margin stays non-negative.
   for (int d : {-1000, -37, 0, 41, 1000})

@@ -14,10 +14,9 @@ namespace {
 TPictureRect ToPicture(const QRect &r) { return {r.x(), r.y(), r.width(), r.height()}; }
 QRect ToQt(const TPictureRect &r) { return {r.Left, r.Top, r.Width, r.Height}; }
 
-constexpr std::array kHandles{TTrackerHandle::TopLeft,     TTrackerHandle::Top,    TTrackerHandle::TopRight,
-                              TTrackerHandle::Right,       TTrackerHandle::BottomRight,
-                              TTrackerHandle::Bottom,      TTrackerHandle::BottomLeft,
-                              TTrackerHandle::Left};
+constexpr std::array kHandles{
+    TTrackerHandle::TopLeft,     TTrackerHandle::Top,    TTrackerHandle::TopRight,   TTrackerHandle::Right,
+    TTrackerHandle::BottomRight, TTrackerHandle::Bottom, TTrackerHandle::BottomLeft, TTrackerHandle::Left};
 
 Qt::CursorShape CursorFor(TTrackerHandle h) {
   switch (h) {
