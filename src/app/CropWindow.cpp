@@ -465,11 +465,13 @@ void TCropWindow::OnState(TPlayState state) {
     position_->setEnabled(false);
     break;
   case psEnd:
-    // Back to the start, paused: Play then plays the file again from there.
+    // The last picture stays shown; Play opens the file again from its start. (Seeking
+    // back and pausing at the end, then resuming, can leave the player waiting on its
+    // picture queue, so the end is treated as a stop.)
+    stopped_ = true;
+    paused_ = false;
     play_->setEnabled(true);
     pause_->setEnabled(false);
-    player_.Seek(0, false, 0);
-    player_.Pause();
     break;
   case psStep: break;
   }

@@ -367,4 +367,44 @@ TEST_F(CropWindowTest, AdjustmentsLookInTheOutputAsTheOutputPreviewShowedThem) {
   }
 }
 
+TEST_F(CropWindowTest, PlayPauseStopAndTheEndOfTheFile) {
+  ASSERT_EQ(window_->AddFiles({FixturePath("h264_aac.mp4")}), 1); // 2 s
+  const TlvFilesRecord before = window_->Rows()[0].Record;
+  WithCropDialog([&](TCropWindow &dialog) {
+    const auto newerFrame = [&] {
+      const std::int64_t from = dialog.OutputPreviewPts();
+      return QTest::qWaitFor([&] { return dialog.OutputPreviewPts() != from; }, 60'000);
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.OutputPreviewPts() >= 200'000; }, 60'000));
+    QTest::mouseClick(dialog.PauseButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.PlayButton()->isEnabled(); }, 10'000));
+    EXPECT_FALSE(dialog.PauseButton()->isEnabled());
+    QTest::mouseClick(dialog.PlayButton(), Qt::LeftButton);
+    EXPECT_TRUE(newerFrame()) << "Play after Pause shows new frames";
+
+    // At the end the last picture stays; Play plays the file again from its start.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.PlayButton()->isEnabled(); }, kLongWaitMs));
+    EXPECT_FALSE(dialog.PauseButton()->isEnabled());
+    QTest::mouseClick(dialog.PlayButton(), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return dialog.OutputPreviewPts() >= 0 && dialog.OutputPreviewPts() < 1'000'000; }, 60'000));
+    EXPECT_TRUE(newerFrame());
+
+    // Stop keeps the last frame shown; Play opens the file again.
+    QTest::mouseClick(dialog.StopButton(), Qt::LeftButton);
+    EXPECT_TRUE(dialog.PlayButton()->isEnabled());
+    EXPECT_FALSE(dialog.StopButton()->isEnabled());
+    EXPECT_FALSE(dialog.SourcePreview()->Picture().isNull());
+    QTest::mouseClick(dialog.PlayButton(), Qt::LeftButton);
+    EXPECT_TRUE(newerFrame()) << "Play after Stop opens the file again";
+    QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+  });
+  // Ok without changes leaves the record as it was.
+  const TlvFilesRecord &after = window_->Rows()[0].Record;
+  EXPECT_EQ(after.ZoomMode, before.ZoomMode);
+  EXPECT_EQ(after.CropTop + after.CropLeft + after.CropBottom + after.CropRight, 0);
+  EXPECT_EQ(after.CropTopShown + after.CropLeftShown + after.CropBottomShown + after.CropRightShown, 0);
+  EXPECT_FALSE(after.NeedsCustomHook());
+}
+
 } // namespace
