@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Pictures of the desktop program for the README: starts the real windows under Xvfb
 # and writes docs/images/main-window.png (files listed) and docs/images/progress.png
-# (a conversion under way).
+# (a conversion under way) and docs/images/crop.png (the crop dialog).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"
@@ -14,3 +14,4 @@ media="$build/media"
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/tests/app/tovi-screenshots" "$media" docs/images
 echo "written: docs/images/main-window.png docs/images/progress.png"
 echo "written: docs/images/settings.png docs/images/preferences.png docs/images/file-info.png"
+echo "written: docs/images/crop.png"

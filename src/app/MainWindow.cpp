@@ -20,6 +20,7 @@
 
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 
@@ -28,6 +29,7 @@
 #include "app/FileInfoWindow.h"
 #include "app/PreferenceWindow.h"
 #include "app/SettingsWindow.h"
+#include "app/CropWindow.h"
 #include "app/ProgressWindow.h"
 #include "app/widgets/FileListView.h"
 #include "app/widgets/ProfileTreeBox.h"
@@ -251,6 +253,8 @@ void TMainWindow::BuildMenus() {
   }
   file->addAction("Se&ttings", this, &TMainWindow::OpenSettings);
   infoAction_ = editMenu_->addAction("Video &Information", this, &TMainWindow::OpenFileInformation);
+  editMenu_->addSeparator();
+  cropAction_ = editMenu_->addAction("&Crop", this, &TMainWindow::OpenCrop);
   file->addSeparator();
   file->addAction("&Exit", this, &QWidget::close);
   QMenu *help = menuBar()->addMenu("Help");
@@ -376,6 +380,7 @@ void TMainWindow::UpdateCommands() {
   for (QAction *a : startActions_)
     a->setEnabled(idle && any && selected);
   if (infoAction_) infoAction_->setEnabled(any && selected);
+  cropAction_->setEnabled(idle && any && selected);
 }
 
 void TMainWindow::SetOutputFolder(const std::string &folder) {
@@ -406,6 +411,23 @@ void TMainWindow::BrowseOutputFolder() {
 void TMainWindow::OpenOutputFolder() {
   const std::string folder = TAppSettings(global_.SettingsFile()).OutPutDir();
   if (outputField_->text().size() > 2) actions_.OpenOutputFolder(folder);
+}
+
+void TMainWindow::OpenCrop() {
+  int row = list_->indexOfTopLevelItem(list_->currentItem());
+  if (running_ || row < 0 || row >= static_cast<int>(rows_.size())) return;
+  // Without any checked row the first row is taken, and the dialog only plays it when it
+  // is checked: it then opens empty.
+  const bool anyChecked =
+      std::any_of(rows_.begin(), rows_.end(), [](const TFileRow &r) { return r.Checked; });
+  if (!anyChecked) {
+    row = 0;
+    SelectRow(row);
+  }
+  TFileRow &target = rows_[static_cast<std::size_t>(row)];
+  TCropWindow dialog(target.Record, target.Checked ? target.Caption : std::string(), global_.SettingsFile(),
+                     this);
+  dialog.exec();
 }
 
 void TMainWindow::ShowAbout() {

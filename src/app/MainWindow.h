@@ -67,6 +67,8 @@ public:
   // Exits the application after the next all-ended notice: status 0 when every task of
   // the run finished, 1 otherwise.
   void SetQuitWhenDone(bool quit) { quitWhenDone_ = quit; }
+  // The Edit menu's "&Crop": the crop dialog on the selected row, modal.
+  void OpenCrop();
 
   // ---- for tests and screenshots ----
   TFileListView *FileList() const { return list_; }
@@ -78,6 +80,7 @@ public:
   TFileInfoWindow *FileInfoWindow() const { return fileInfo_; }
   QAction *FileInformationAction() const { return infoAction_; }
   QLineEdit *OutputField() const { return outputField_; }
+  QAction *CropAction() const { return cropAction_; }
   QPushButton *StartButton() const { return start_; }
   const std::vector<TFileRow> &Rows() const { return rows_; }
   bool Running() const { return running_; }
@@ -133,6 +136,7 @@ private:
   QPushButton *add_, *remove_, *clear_, *start_, *start2_;
   QMenu *editMenu_;
   std::vector<QAction *> addActions_, removeActions_, clearActions_, startActions_;
+  QAction *cropAction_ = nullptr;
   TProgressWindow *progress_ = nullptr; // child window, created on first use
   TAboutWindow *about_ = nullptr;       // child window, created on first use
   TSettingsWindow *settings_ = nullptr; // child window, created on first use

@@ -2,6 +2,7 @@
 // The main window with three files listed (main-window.png) and the progress window in
 // the middle of a conversion (progress.png). Run it under an X server (Xvfb); it keeps
 // its settings in a folder of its own.
+// The crop dialog with a rectangle and adjustments chosen (crop.png).
 //
 // tovi-screenshots --measure FILE PROFILE: start-up time to a shown main window, idle
 // memory, and the longest gap of the GUI thread's event loop while FILE converts with
@@ -10,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -22,12 +24,14 @@
 #include <memory>
 
 #include "app/FileInfoWindow.h"
+#include "app/CropWindow.h"
 #include "app/MainWindow.h"
 #include "app/PreferenceWindow.h"
 #include "app/SettingsWindow.h"
 #include "app/ProgressWindow.h"
 #include "app/widgets/FileListView.h"
 #include "app/widgets/ProfileTreeBox.h"
+#include "app/widgets/RectTracker.h"
 #include "appcore/Settings.h"
 #include "media/MainThread.h"
 #include "ui/Previewer.h"
@@ -112,6 +116,41 @@ bool DialogPictures(tovi::TMainWindow &window, const std::filesystem::path &medi
   return ok;
 }
 
+// crop.png: the crop dialog on the selected row with a rectangle dragged on the source
+// preview and the picture brightened, as the user would leave it before Ok.
+bool ShootCrop(tovi::TMainWindow &window, const std::string &file) {
+  ::setenv("SDL_AUDIODRIVER", "dummy", 0);
+  ::setenv("SDL_VIDEODRIVER", "x11", 0);
+  bool saved = false;
+  QTimer::singleShot(0, [&] {
+    tovi::TCropWindow *dialog = nullptr;
+    (void)QTest::qWaitFor(
+        [&] {
+          return (dialog = qobject_cast<tovi::TCropWindow *>(QApplication::activeModalWidget())) != nullptr;
+        },
+        10'000);
+    if (!dialog) return;
+    if (QTest::qWaitFor([&] { return !dialog->OutputPreview()->Picture().isNull(); }, 60'000)) {
+      tovi::TRectTracker *tracker = dialog->Tracker();
+      const QPoint from = tracker->HandleCenter(tovi::TTrackerHandle::TopLeft);
+      QTest::mousePress(tracker, Qt::LeftButton, {}, from);
+      QTest::mouseMove(tracker, from + QPoint(60, 40));
+      QTest::mouseRelease(tracker, Qt::LeftButton, {}, from + QPoint(60, 40));
+      const QPoint to = tracker->HandleCenter(tovi::TTrackerHandle::BottomRight) - QPoint(1, 1);
+      QTest::mousePress(tracker, Qt::LeftButton, {}, to);
+      QTest::mouseMove(tracker, to - QPoint(50, 30));
+      QTest::mouseRelease(tracker, Qt::LeftButton, {}, to - QPoint(50, 30));
+      dialog->EffectField(0)->setValue(310);
+      dialog->EffectField(2)->setValue(330);
+      QTest::qWait(600); // a few refreshes of both previews
+      saved = dialog->grab().save(QString::fromStdString(file));
+    }
+    dialog->reject();
+  });
+  window.OpenCrop();
+  return saved;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -147,6 +186,7 @@ int main(int argc, char **argv) {
     QTest::qWait(300);
     if (!window.grab().save(QString::fromStdString((images / "main-window.png").string()))) status = 1;
     if (!DialogPictures(window, media, images)) status = 1;
+    if (!ShootCrop(window, (images / "crop.png").string())) status = 1;
 
     window.StartConversion();
     tovi::TProgressWindow *progress = window.ProgressWindow();
