@@ -26,11 +26,13 @@
 #include "app/AboutWindow.h"
 #include "app/Application.h"
 #include "app/ProgressWindow.h"
+#include "app/TrimWindow.h"
 #include "app/widgets/FileListView.h"
 #include "app/widgets/ProfileTreeBox.h"
 #include "appcore/FileList.h"
 #include "appcore/ProgressTexts.h"
 #include "appcore/Settings.h"
+#include "appcore/TrimRange.h"
 #include "media/Bitmap.h"
 
 namespace tovi {
@@ -233,6 +235,7 @@ void TMainWindow::BuildMenus() {
     clearActions_.push_back(menu->addAction("&Clear", this, &TMainWindow::ClearList));
     startActions_.push_back(menu->addAction("&Start", this, [this] { StartConversion(); }));
   }
+  trimAction_ = editMenu_->addAction("&Trim", this, &TMainWindow::OpenTrim);
   file->addSeparator();
   file->addAction("&Exit", this, &QWidget::close);
   QMenu *help = menuBar()->addMenu("Help");
@@ -312,9 +315,7 @@ void TMainWindow::RefreshRow(int row) {
   const QSignalBlocker block(list_);
   item->setText(TFileListView::colSource, Q(r.Caption));
   item->setText(TFileListView::colLength, QString::number(r.Record.DurationSeconds));
-  const std::int64_t trimmed =
-      r.Record.TrimLength > 0 ? r.Record.TrimLength / 1000000 : r.Record.DurationSeconds;
-  item->setText(TFileListView::colTrimmed, QString::number(trimmed));
+  item->setText(TFileListView::colTrimmed, Q(TrimmedLengthText(r.Record)));
   item->setText(TFileListView::colDestination, Q(BaseName(r.Record.DestinationFile)));
   item->setText(TFileListView::colProgress, Q(r.Progress));
   item->setCheckState(0, r.Checked ? Qt::Checked : Qt::Unchecked);
@@ -357,6 +358,7 @@ void TMainWindow::UpdateCommands() {
     a->setEnabled(idle && any);
   for (QAction *a : startActions_)
     a->setEnabled(idle && any && selected);
+  trimAction_->setEnabled(idle && any && selected);
 }
 
 void TMainWindow::SetOutputFolder(const std::string &folder) {
@@ -387,6 +389,28 @@ void TMainWindow::BrowseOutputFolder() {
 void TMainWindow::OpenOutputFolder() {
   const std::string folder = TAppSettings(global_.SettingsFile()).OutPutDir();
   if (outputField_->text().size() > 2) actions_.OpenOutputFolder(folder);
+}
+
+void TMainWindow::OpenTrim() {
+  const int row = list_->indexOfTopLevelItem(list_->currentItem());
+  if (running_ || row < 0 || row >= static_cast<int>(rows_.size())) return;
+  if (!trim_) {
+    trim_ = new TTrimWindow(global_.SettingsFile(), this);
+    connect(trim_, &QDialog::accepted, this, [this] {
+      // The list cannot change under the modal window; the caption check is a guard.
+      const TTrimOutcome &outcome = trim_->Outcome();
+      for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
+        TFileRow &edited = rows_[static_cast<std::size_t>(r)];
+        if (edited.Caption != trimCaption_ || outcome.Kind != TTrimOutcome::tkStore) continue;
+        edited.Record.TrimStart = outcome.TrimStart;
+        edited.Record.TrimLength = outcome.TrimLength;
+        RefreshRow(r);
+      }
+    });
+  }
+  const TFileRow &chosen = rows_[static_cast<std::size_t>(row)];
+  trimCaption_ = chosen.Caption;
+  trim_->Begin(chosen.Record, chosen.Caption);
 }
 
 void TMainWindow::ShowAbout() {

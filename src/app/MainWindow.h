@@ -35,6 +35,7 @@ class TFileListView;
 class TProfileTreeBox;
 class TProgressWindow;
 class TAboutWindow;
+class TTrimWindow;
 
 class TMainWindow final : public QMainWindow {
   Q_OBJECT
@@ -54,6 +55,9 @@ public:
   bool StartConversion();
   // The output folder as Browse stores it (after its checks); messages as Browse shows.
   void SetOutputFolder(const std::string &folder);
+  // Edit > Trim: opens the Trim window on the selected row (modal, returns at once); Ok
+  // writes the chosen range into the row's record and its "Trimmed Length" column.
+  void OpenTrim();
   // Exits the application after the next all-ended notice: status 0 when every task of
   // the run finished, 1 otherwise.
   void SetQuitWhenDone(bool quit) { quitWhenDone_ = quit; }
@@ -62,6 +66,8 @@ public:
   TFileListView *FileList() const { return list_; }
   TProfileTreeBox *ProfileTree() const { return tree_; }
   TProgressWindow *ProgressWindow() const { return progress_; }
+  TTrimWindow *TrimWindow() const { return trim_; }
+  QAction *TrimAction() const { return trimAction_; }
   QLineEdit *OutputField() const { return outputField_; }
   QPushButton *StartButton() const { return start_; }
   const std::vector<TFileRow> &Rows() const { return rows_; }
@@ -120,6 +126,9 @@ private:
   std::vector<QAction *> addActions_, removeActions_, clearActions_, startActions_;
   TProgressWindow *progress_ = nullptr; // child window, created on first use
   TAboutWindow *about_ = nullptr;       // child window, created on first use
+  TTrimWindow *trim_ = nullptr;         // child window, created on first use
+  QAction *trimAction_ = nullptr;
+  std::string trimCaption_; // the row the Trim window edits, found again by caption
 };
 
 } // namespace tovi

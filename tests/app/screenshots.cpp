@@ -1,12 +1,15 @@
 // tovi-screenshots FIXTURE_DIR OUT_DIR: pictures of the real windows for the README.
 // The main window with three files listed (main-window.png) and the progress window in
-// the middle of a conversion (progress.png). Run it under an X server (Xvfb); it keeps
+// the middle of a conversion (progress.png), the Trim window with a range chosen
+// (trim.png). Run it under an X server (Xvfb); it keeps
 // its settings in a folder of its own.
 //
 // tovi-screenshots --measure FILE PROFILE: start-up time to a shown main window, idle
 // memory, and the longest gap of the GUI thread's event loop while FILE converts with
 // PROFILE (a code), printed on stdout.
+#include <QAction>
 #include <QApplication>
+#include <QScreen>
 #include <QElapsedTimer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -23,8 +26,10 @@
 
 #include "app/MainWindow.h"
 #include "app/ProgressWindow.h"
+#include "app/TrimWindow.h"
 #include "app/widgets/FileListView.h"
 #include "app/widgets/ProfileTreeBox.h"
+#include "app/widgets/RangeBar.h"
 #include "appcore/Settings.h"
 #include "media/MainThread.h"
 #include "ui/Previewer.h"
@@ -82,6 +87,24 @@ int Measure(int argc, char **argv, const std::string &file, int profile) {
   return status;
 }
 
+// The Trim window on the selected row, a range chosen with the mouse, the picture
+// paused; taken from the screen, since the player draws into a window Qt does not paint.
+// Cancelled afterwards, so the conversion that follows is untouched.
+bool TrimPicture(tovi::TMainWindow &window, const std::string &file) {
+  window.TrimAction()->trigger();
+  tovi::TTrimWindow *trim = window.TrimWindow();
+  if (!trim || !QTest::qWaitForWindowExposed(trim) || trim->DurationUs() <= 0) return false;
+  tovi::TRangeBar *bar = trim->RangeBar();
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->PointFor(8));
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->PointFor(26));
+  const bool playing = QTest::qWaitFor([&] { return trim->Player().CurrentPosition() > 9'000'000; }, 60'000);
+  trim->PauseButton()->click();
+  QTest::qWait(500); // the pause and its repaint
+  const bool saved = playing && trim->screen()->grabWindow(trim->winId()).save(QString::fromStdString(file));
+  trim->CancelButton()->click();
+  return saved && QTest::qWaitFor([&] { return !trim->isVisible(); }, 10'000);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -99,6 +122,9 @@ int main(int argc, char **argv) {
   fs::create_directories(work / "output");
   fs::create_directories(images);
   ::setenv("TOVI_CONFIG_DIR", (work / "config").c_str(), 1);
+  // The Trim window's player: a picture in the X server, no sound device needed.
+  ::setenv("SDL_VIDEODRIVER", "x11", 1);
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
   // The screenshots show a home folder of a user, not this machine's.
   tovi::TAppSettings(std::string((work / "config" / tovi::SETTINGS_FILE_NAME).string()))
       .SetOutPutDir((work / "output").string());
@@ -116,6 +142,7 @@ int main(int argc, char **argv) {
                      (media / "mpeg4_mp3.avi").string()});
     QTest::qWait(300);
     if (!window.grab().save(QString::fromStdString((images / "main-window.png").string()))) status = 1;
+    if (!TrimPicture(window, (images / "trim.png").string())) status = 1;
 
     window.StartConversion();
     tovi::TProgressWindow *progress = window.ProgressWindow();
