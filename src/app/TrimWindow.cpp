@@ -10,8 +10,10 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include <cstdlib>
 #include <utility>
 
 #include "app/widgets/PlayerHost.h"
@@ -36,6 +38,11 @@ public:
 QString Q(const std::string &text) { return QString::fromStdString(text); }
 
 const char *const kZeroTime = "00:00:00";
+// How long a seek may take before it is checked, how far from the wanted time the
+// picture may then be (a seek lands on a key frame), and how often it is asked again.
+constexpr int kSeekCheckMs = 300;
+constexpr std::int64_t kSeekToleranceUs = 1500000;
+constexpr int kSeekAttempts = 3;
 
 } // namespace
 
@@ -96,6 +103,10 @@ TTrimWindow::TTrimWindow(std::string settingsFile, QWidget *parent)
   answers->addWidget(cancel_);
   layout->addLayout(answers);
   resize(880, 560); // a picture of about 845 x 387
+  seekCheck_ = new QTimer(this);
+  seekCheck_->setSingleShot(true);
+  seekCheck_->setInterval(kSeekCheckMs);
+  connect(seekCheck_, &QTimer::timeout, this, &TTrimWindow::CheckSeek);
 
   connect(play_, &QPushButton::clicked, this, &TTrimWindow::Play);
   connect(pause_, &QPushButton::clicked, this, [this] { player_.Pause(); });
@@ -184,6 +195,7 @@ void TTrimWindow::Play() {
 }
 
 void TTrimWindow::StopPlayer() {
+  seekCheck_->stop();
   if (player_.IsPaused()) player_.Resume();
   player_.Stop(true);
   stopped_ = true;
@@ -215,7 +227,20 @@ void TTrimWindow::OnMarkerMoved(int, int value) {
 
 void TTrimWindow::SeekToPosition() {
   if (stopped_ || durationUs_ <= 0) return;
-  player_.Seek(0, false, SliderSeekTarget(position_->value(), position_->maximum(), durationUs_));
+  wantedSeekUs_ = SliderSeekTarget(position_->value(), position_->maximum(), durationUs_);
+  player_.Seek(0, false, wantedSeekUs_);
+  seekChecks_ = 0;
+  seekCheck_->start();
+}
+
+void TTrimWindow::CheckSeek() {
+  if (stopped_ || wantedSeekUs_ < 0) return;
+  std::int64_t shownUs = -1;
+  player_.CurrentFrame(shownUs); // the picture on screen (paused or not)
+  if (shownUs >= 0 && std::llabs(shownUs - wantedSeekUs_) <= kSeekToleranceUs) return;
+  if (++seekChecks_ > kSeekAttempts) return; // e.g. key frames far apart: leave it there
+  player_.Seek(0, false, wantedSeekUs_);
+  seekCheck_->start();
 }
 
 void TTrimWindow::OnFileOpen(std::int64_t durationUs) {

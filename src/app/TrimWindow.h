@@ -24,6 +24,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSlider;
+class QTimer;
 
 namespace tovi {
 
@@ -71,6 +72,7 @@ private:
   void Default();
   void ShowMarkers();
   void SeekToPosition();
+  void CheckSeek();
   void OnMarkerMoved(int marker, int value);
   // Player events (GUI thread; see the class comment).
   void OnFileOpen(std::int64_t durationUs);
@@ -84,6 +86,11 @@ private:
   std::int64_t durationUs_ = 0;
   std::int64_t durationSeconds_ = 0;
   bool stopped_ = true;
+  // The player takes one seek at a time and drops a request made while one is pending,
+  // so a quick second choice could be lost: the last wanted time is checked again later.
+  std::int64_t wantedSeekUs_ = -1;
+  int seekChecks_ = 0;
+  QTimer *seekCheck_;
   TTrimOutcome outcome_;
 
   TPlayerHost *host_;

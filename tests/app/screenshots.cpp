@@ -9,10 +9,10 @@
 // PROFILE (a code), printed on stdout.
 #include <QAction>
 #include <QApplication>
-#include <QScreen>
 #include <QElapsedTimer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -95,12 +95,21 @@ bool TrimPicture(tovi::TMainWindow &window, const std::string &file) {
   tovi::TTrimWindow *trim = window.TrimWindow();
   if (!trim || !QTest::qWaitForWindowExposed(trim) || trim->DurationUs() <= 0) return false;
   tovi::TRangeBar *bar = trim->RangeBar();
+  const bool started = QTest::qWaitFor([&] { return trim->Player().CurrentPosition() > 500'000; }, 60'000);
+  trim->PauseButton()->click();
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->PointFor(8));
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->PointFor(26));
-  const bool playing = QTest::qWaitFor([&] { return trim->Player().CurrentPosition() > 9'000'000; }, 60'000);
-  trim->PauseButton()->click();
-  QTest::qWait(500); // the pause and its repaint
-  const bool saved = playing && trim->screen()->grabWindow(trim->winId()).save(QString::fromStdString(file));
+  // The paused player shows the picture at the marker let go last.
+  const bool atMarker = QTest::qWaitFor(
+      [&] {
+        std::int64_t pts = -1;
+        trim->Player().CurrentFrame(pts);
+        return pts >= 25'500'000;
+      },
+      60'000);
+  QTest::qWait(300); // its repaint
+  const bool saved =
+      started && atMarker && trim->screen()->grabWindow(trim->winId()).save(QString::fromStdString(file));
   trim->CancelButton()->click();
   return saved && QTest::qWaitFor([&] { return !trim->isVisible(); }, 10'000);
 }
