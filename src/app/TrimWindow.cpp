@@ -156,21 +156,18 @@ template <class F> void TTrimWindow::InGuiThread(F &&work) {
 
 void TTrimWindow::Begin(const TlvFilesRecord &record, const std::string &file) {
   file_ = file;
+  record_ = record;
+  placeMarkers_ = true;
   outcome_ = {};
   durationUs_ = durationSeconds_ = 0;
   range_->SetMaximum(0);
   position_->setEnabled(false);
   positionLabel_->setText(QString(kZeroTime) + " / ");
   durationLabel_->setText(kZeroTime);
-  open();
-  if (!OpenPlayer()) {
-    QMessageBox::warning(this, "Warning", "Cannot play " + Q(file) + ": " + Q(player_.LastErrorText()));
-    ShowMarkers();
-    return;
-  }
-  const TTrimMarkers markers = MarkersFromRecord(record, durationSeconds_);
-  range_->SetValues(static_cast<int>(markers.StartSeconds), static_cast<int>(markers.EndSeconds));
   ShowMarkers();
+  open();
+  if (!OpenPlayer())
+    QMessageBox::warning(this, "Warning", "Cannot play " + Q(file) + ": " + Q(player_.LastErrorText()));
 }
 
 bool TTrimWindow::OpenPlayer() {
@@ -256,13 +253,19 @@ void TTrimWindow::OnFileOpen(std::int64_t durationUs) {
   }
   // A reopen after Stop keeps the markers the user has set.
   range_->SetMaximum(maximum);
+  if (placeMarkers_) {
+    placeMarkers_ = false;
+    const TTrimMarkers markers = MarkersFromRecord(record_, durationSeconds_);
+    range_->SetValues(static_cast<int>(markers.StartSeconds), static_cast<int>(markers.EndSeconds));
+    ShowMarkers();
+  }
   player_.SetMute(TAppSettings(settingsFile_).Mute());
   position_->setEnabled(true);
 }
 
 void TTrimWindow::OnPosition(std::int64_t ptsUs) {
   positionLabel_->setText(Q(ShortTimeText(RoundedSeconds(ptsUs))) + " / ");
-  if (position_->isSliderDown()) return; // the user is choosing a time
+  if (position_->isSliderDown() || range_->Dragging()) return; // the user is choosing a time
   const QSignalBlocker block(position_);
   position_->setValue(SliderPosition(ptsUs, durationUs_, position_->maximum()));
 }

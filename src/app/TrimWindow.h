@@ -86,6 +86,9 @@ private:
   std::int64_t durationUs_ = 0;
   std::int64_t durationSeconds_ = 0;
   bool stopped_ = true;
+  // The record's range, put on the bar once the file's duration is known.
+  TlvFilesRecord record_;
+  bool placeMarkers_ = false;
   // The player takes one seek at a time and drops a request made while one is pending,
   // so a quick second choice could be lost: the last wanted time is checked again later.
   std::int64_t wantedSeekUs_ = -1;

@@ -31,6 +31,8 @@ public:
   // Both values, clamped to the range; an end below the start is raised to it.
   void SetValues(int start, int end);
   TMarker FocusedMarker() const { return focused_; }
+  // True while the user holds a marker with the mouse.
+  bool Dragging() const { return dragging_; }
 
   // Width of a marker in pixels; a marker at value v covers [pixel(v), pixel(v) + width).
   static constexpr int kMarkerWidth = 10;
