@@ -113,7 +113,6 @@ protected:
       if (TTrimWindow *trim = window_->TrimWindow(); trim && trim->isVisible()) trim->reject();
       ASSERT_TRUE(QTest::qWaitFor([&] { return !window_->Running(); }, kLongWaitMs));
     }
-    KeepGlDriverLoaded();
     window_.reset();
     SetMainThreadDispatcher(nullptr);
     app_.reset();
@@ -129,6 +128,15 @@ protected:
     EXPECT_TRUE(QTest::qWaitForWindowExposed(trim));
     EXPECT_TRUE(trim->isModal());
     EXPECT_GT(trim->DurationUs(), 0) << trim->Player().LastErrorText();
+    // Once a picture is on screen the renderer is loaded; Ok and Cancel stop the player.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+          std::int64_t pts = -1;
+          trim->Player().CurrentFrame(pts);
+          return pts >= 0;
+        },
+        30'000));
+    KeepGlDriverLoaded();
     return trim;
   }
 
