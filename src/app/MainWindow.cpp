@@ -217,6 +217,8 @@ TMainWindow::~TMainWindow() {
   converter_.Stop(true);
   delete progress_;
   progress_ = nullptr;
+  delete trim_; // stops its player while this window is still whole
+  trim_ = nullptr;
 }
 
 void TMainWindow::DetachConverterEvents() {

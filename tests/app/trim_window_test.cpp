@@ -128,14 +128,8 @@ protected:
     EXPECT_TRUE(QTest::qWaitForWindowExposed(trim));
     EXPECT_TRUE(trim->isModal());
     EXPECT_GT(trim->DurationUs(), 0) << trim->Player().LastErrorText();
-    // Once a picture is on screen the renderer is loaded; Ok and Cancel stop the player.
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-          std::int64_t pts = -1;
-          trim->Player().CurrentFrame(pts);
-          return pts >= 0;
-        },
-        30'000));
+    // Once a picture has been shown the renderer is loaded; Ok and Cancel stop the player.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return trim->Player().Counters().Shown > 0; }, 30'000));
     KeepGlDriverLoaded();
     return trim;
   }
