@@ -2,6 +2,8 @@
 # Pictures of the desktop program for the README: starts the real windows under Xvfb
 # and writes docs/images/main-window.png (files listed) and docs/images/progress.png
 # (a conversion under way) and docs/images/crop.png (the crop dialog).
+# and writes docs/images/main-window.png (files listed), docs/images/progress.png
+# (a conversion under way) and docs/images/trim.png (the Trim window).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"
@@ -15,3 +17,4 @@ xvfb-run -a -s "-screen 0 1280x800x24" "$build/tests/app/tovi-screenshots" "$med
 echo "written: docs/images/main-window.png docs/images/progress.png"
 echo "written: docs/images/settings.png docs/images/preferences.png docs/images/file-info.png"
 echo "written: docs/images/crop.png"
+echo "written: docs/images/main-window.png docs/images/progress.png docs/images/trim.png"

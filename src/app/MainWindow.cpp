@@ -31,11 +31,13 @@
 #include "app/SettingsWindow.h"
 #include "app/CropWindow.h"
 #include "app/ProgressWindow.h"
+#include "app/TrimWindow.h"
 #include "app/widgets/FileListView.h"
 #include "app/widgets/ProfileTreeBox.h"
 #include "appcore/FileList.h"
 #include "appcore/ProgressTexts.h"
 #include "appcore/Settings.h"
+#include "appcore/TrimRange.h"
 #include "media/Bitmap.h"
 
 namespace tovi {
@@ -233,6 +235,8 @@ TMainWindow::~TMainWindow() {
   converter_.Stop(true);
   delete progress_;
   progress_ = nullptr;
+  delete trim_; // stops its player while this window is still whole
+  trim_ = nullptr;
 }
 
 void TMainWindow::DetachConverterEvents() {
@@ -255,6 +259,7 @@ void TMainWindow::BuildMenus() {
   infoAction_ = editMenu_->addAction("Video &Information", this, &TMainWindow::OpenFileInformation);
   editMenu_->addSeparator();
   cropAction_ = editMenu_->addAction("&Crop", this, &TMainWindow::OpenCrop);
+  trimAction_ = editMenu_->addAction("&Trim", this, &TMainWindow::OpenTrim);
   file->addSeparator();
   file->addAction("&Exit", this, &QWidget::close);
   QMenu *help = menuBar()->addMenu("Help");
@@ -334,9 +339,7 @@ void TMainWindow::RefreshRow(int row) {
   const QSignalBlocker block(list_);
   item->setText(TFileListView::colSource, Q(r.Caption));
   item->setText(TFileListView::colLength, QString::number(r.Record.DurationSeconds));
-  const std::int64_t trimmed =
-      r.Record.TrimLength > 0 ? r.Record.TrimLength / 1000000 : r.Record.DurationSeconds;
-  item->setText(TFileListView::colTrimmed, QString::number(trimmed));
+  item->setText(TFileListView::colTrimmed, Q(TrimmedLengthText(r.Record)));
   item->setText(TFileListView::colDestination, Q(BaseName(r.Record.DestinationFile)));
   item->setText(TFileListView::colProgress, Q(r.Progress));
   item->setCheckState(0, r.Checked ? Qt::Checked : Qt::Unchecked);
@@ -381,6 +384,7 @@ void TMainWindow::UpdateCommands() {
     a->setEnabled(idle && any && selected);
   if (infoAction_) infoAction_->setEnabled(any && selected);
   cropAction_->setEnabled(idle && any && selected);
+  trimAction_->setEnabled(idle && any && selected);
 }
 
 void TMainWindow::SetOutputFolder(const std::string &folder) {
@@ -428,6 +432,28 @@ void TMainWindow::OpenCrop() {
   TCropWindow dialog(target.Record, target.Checked ? target.Caption : std::string(), global_.SettingsFile(),
                      this);
   dialog.exec();
+}
+
+void TMainWindow::OpenTrim() {
+  const int row = list_->indexOfTopLevelItem(list_->currentItem());
+  if (running_ || row < 0 || row >= static_cast<int>(rows_.size())) return;
+  if (!trim_) {
+    trim_ = new TTrimWindow(global_.SettingsFile(), this);
+    connect(trim_, &QDialog::accepted, this, [this] {
+      // The list cannot change under the modal window; the caption check is a guard.
+      const TTrimOutcome &outcome = trim_->Outcome();
+      for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
+        TFileRow &edited = rows_[static_cast<std::size_t>(r)];
+        if (edited.Caption != trimCaption_ || outcome.Kind != TTrimOutcome::tkStore) continue;
+        edited.Record.TrimStart = outcome.TrimStart;
+        edited.Record.TrimLength = outcome.TrimLength;
+        RefreshRow(r);
+      }
+    });
+  }
+  const TFileRow &chosen = rows_[static_cast<std::size_t>(row)];
+  trimCaption_ = chosen.Caption;
+  trim_->Begin(chosen.Record, chosen.Caption);
 }
 
 void TMainWindow::ShowAbout() {

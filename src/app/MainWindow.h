@@ -38,6 +38,7 @@ class TAboutWindow;
 class TSettingsWindow;
 class TPreferenceWindow;
 class TFileInfoWindow;
+class TTrimWindow;
 
 class TMainWindow final : public QMainWindow {
   Q_OBJECT
@@ -64,6 +65,9 @@ public:
   void OpenPreferences();
   // The file information window (modal) for the selected row; nothing without one.
   void OpenFileInformation();
+  // Edit > Trim: opens the Trim window on the selected row (modal, returns at once); Ok
+  // writes the chosen range into the row's record and its "Trimmed Length" column.
+  void OpenTrim();
   // Exits the application after the next all-ended notice: status 0 when every task of
   // the run finished, 1 otherwise.
   void SetQuitWhenDone(bool quit) { quitWhenDone_ = quit; }
@@ -79,6 +83,8 @@ public:
   TPreferenceWindow *PreferenceWindow() const { return preference_; }
   TFileInfoWindow *FileInfoWindow() const { return fileInfo_; }
   QAction *FileInformationAction() const { return infoAction_; }
+  TTrimWindow *TrimWindow() const { return trim_; }
+  QAction *TrimAction() const { return trimAction_; }
   QLineEdit *OutputField() const { return outputField_; }
   QAction *CropAction() const { return cropAction_; }
   QPushButton *StartButton() const { return start_; }
@@ -143,6 +149,9 @@ private:
   TPreferenceWindow *preference_ = nullptr; // child window, created on first use
   TFileInfoWindow *fileInfo_ = nullptr;     // child window, created on first use
   QAction *infoAction_ = nullptr;           // "Video &Information" in the Edit menu
+  TTrimWindow *trim_ = nullptr;         // child window, created on first use
+  QAction *trimAction_ = nullptr;
+  std::string trimCaption_; // the row the Trim window edits, found again by caption
 };
 
 } // namespace tovi

@@ -1,17 +1,20 @@
 // tovi-screenshots FIXTURE_DIR OUT_DIR: pictures of the real windows for the README.
 // The main window with three files listed (main-window.png) and the progress window in
-// the middle of a conversion (progress.png). Run it under an X server (Xvfb); it keeps
+// the middle of a conversion (progress.png), the Trim window with a range chosen
+// (trim.png). Run it under an X server (Xvfb); it keeps
 // its settings in a folder of its own.
 // The crop dialog with a rectangle and adjustments chosen (crop.png).
 //
 // tovi-screenshots --measure FILE PROFILE: start-up time to a shown main window, idle
 // memory, and the longest gap of the GUI thread's event loop while FILE converts with
 // PROFILE (a code), printed on stdout.
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -29,9 +32,11 @@
 #include "app/PreferenceWindow.h"
 #include "app/SettingsWindow.h"
 #include "app/ProgressWindow.h"
+#include "app/TrimWindow.h"
 #include "app/widgets/FileListView.h"
 #include "app/widgets/ProfileTreeBox.h"
 #include "app/widgets/RectTracker.h"
+#include "app/widgets/RangeBar.h"
 #include "appcore/Settings.h"
 #include "media/MainThread.h"
 #include "ui/Previewer.h"
@@ -151,6 +156,33 @@ bool ShootCrop(tovi::TMainWindow &window, const std::string &file) {
   return saved;
 }
 
+// The Trim window on the selected row, a range chosen with the mouse, the picture
+// paused; taken from the screen, since the player draws into a window Qt does not paint.
+// Cancelled afterwards, so the conversion that follows is untouched.
+bool TrimPicture(tovi::TMainWindow &window, const std::string &file) {
+  window.TrimAction()->trigger();
+  tovi::TTrimWindow *trim = window.TrimWindow();
+  if (!trim || !QTest::qWaitForWindowExposed(trim) || trim->DurationUs() <= 0) return false;
+  tovi::TRangeBar *bar = trim->RangeBar();
+  const bool started = QTest::qWaitFor([&] { return trim->Player().CurrentPosition() > 500'000; }, 60'000);
+  trim->PauseButton()->click();
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->PointFor(8));
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->PointFor(26));
+  // The paused player shows the picture at the marker let go last.
+  const bool atMarker = QTest::qWaitFor(
+      [&] {
+        std::int64_t pts = -1;
+        trim->Player().CurrentFrame(pts);
+        return pts >= 25'500'000;
+      },
+      60'000);
+  QTest::qWait(300); // its repaint
+  const bool saved =
+      started && atMarker && trim->screen()->grabWindow(trim->winId()).save(QString::fromStdString(file));
+  trim->CancelButton()->click();
+  return saved && QTest::qWaitFor([&] { return !trim->isVisible(); }, 10'000);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -168,6 +200,9 @@ int main(int argc, char **argv) {
   fs::create_directories(work / "output");
   fs::create_directories(images);
   ::setenv("TOVI_CONFIG_DIR", (work / "config").c_str(), 1);
+  // The Trim window's player: a picture in the X server, no sound device needed.
+  ::setenv("SDL_VIDEODRIVER", "x11", 1);
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
   // The screenshots show a home folder of a user, not this machine's.
   tovi::TAppSettings(std::string((work / "config" / tovi::SETTINGS_FILE_NAME).string()))
       .SetOutPutDir((work / "output").string());
@@ -187,6 +222,7 @@ int main(int argc, char **argv) {
     if (!window.grab().save(QString::fromStdString((images / "main-window.png").string()))) status = 1;
     if (!DialogPictures(window, media, images)) status = 1;
     if (!ShootCrop(window, (images / "crop.png").string())) status = 1;
+    if (!TrimPicture(window, (images / "trim.png").string())) status = 1;
 
     window.StartConversion();
     tovi::TProgressWindow *progress = window.ProgressWindow();
