@@ -32,6 +32,7 @@ class QLabel;
 namespace tovi {
 
 class TFileListView;
+class TPreviewPanel;
 class TProfileTreeBox;
 class TProgressWindow;
 class TAboutWindow;
@@ -61,6 +62,7 @@ public:
   // ---- for tests and screenshots ----
   TFileListView *FileList() const { return list_; }
   TProfileTreeBox *ProfileTree() const { return tree_; }
+  TPreviewPanel *Preview() const { return preview_; }
   TProgressWindow *ProgressWindow() const { return progress_; }
   QLineEdit *OutputField() const { return outputField_; }
   QPushButton *StartButton() const { return start_; }
@@ -114,6 +116,7 @@ private:
   QLabel *title_;
   TFileListView *list_;
   TProfileTreeBox *tree_;
+  TPreviewPanel *preview_; // child; owns the preview player
   QLineEdit *outputField_;
   QPushButton *add_, *remove_, *clear_, *start_, *start2_;
   QMenu *editMenu_;

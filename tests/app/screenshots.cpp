@@ -1,6 +1,7 @@
 // tovi-screenshots FIXTURE_DIR OUT_DIR: pictures of the real windows for the README.
 // The main window with three files listed (main-window.png) and the progress window in
-// the middle of a conversion (progress.png). Run it under an X server (Xvfb); it keeps
+// the middle of a conversion (progress.png), and the main window playing a clip in its
+// preview panel (preview.png). Run it under an X server (Xvfb); it keeps
 // its settings in a folder of its own.
 //
 // tovi-screenshots --measure FILE PROFILE: start-up time to a shown main window, idle
@@ -9,6 +10,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProgressBar>
+#include <QScreen>
+#include <QSlider>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -24,6 +27,7 @@
 #include "app/MainWindow.h"
 #include "app/ProgressWindow.h"
 #include "app/widgets/FileListView.h"
+#include "app/widgets/PreviewPanel.h"
 #include "app/widgets/ProfileTreeBox.h"
 #include "appcore/Settings.h"
 #include "media/MainThread.h"
@@ -82,6 +86,26 @@ int Measure(int argc, char **argv, const std::string &file, int profile) {
   return status;
 }
 
+// The main window playing `clip` in its preview panel. The player draws into a native
+// window of its own, which a widget grab does not see: the picture is read back from
+// the screen.
+bool PreviewShot(const std::filesystem::path &clip, const std::filesystem::path &png) {
+  NoActions actions;
+  tovi::TMainWindow window(actions);
+  window.resize(1000, 560);
+  window.show();
+  if (!QTest::qWaitForWindowExposed(&window)) return false;
+  window.AddFiles({clip.string()});
+  tovi::TPreviewPanel *preview = window.Preview();
+  preview->Play();
+  // A little way in, so the slider and the time show it is playing.
+  if (!QTest::qWaitFor([&] { return preview->PositionSlider()->value() >= 25; }, 60'000)) return false;
+  QTest::qWait(100);
+  const QPixmap shot = window.screen()->grabWindow(window.winId());
+  preview->Stop();
+  return shot.save(QString::fromStdString(png.string()));
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -99,6 +123,7 @@ int main(int argc, char **argv) {
   fs::create_directories(work / "output");
   fs::create_directories(images);
   ::setenv("TOVI_CONFIG_DIR", (work / "config").c_str(), 1);
+  ::setenv("SDL_AUDIODRIVER", "dummy", 0); // the preview plays without a sound card
   // The screenshots show a home folder of a user, not this machine's.
   tovi::TAppSettings(std::string((work / "config" / tovi::SETTINGS_FILE_NAME).string()))
       .SetOutPutDir((work / "output").string());
@@ -128,6 +153,7 @@ int main(int argc, char **argv) {
     progress->CancelButton()->click();
     if (!QTest::qWaitFor([&] { return !window.Running(); }, 120'000)) status = 1;
   }
+  if (!PreviewShot(media / "long_clip.mp4", images / "preview.png")) status = 1;
   tovi::SetMainThreadDispatcher(nullptr);
   fs::remove_all(work);
   return status;
