@@ -331,6 +331,8 @@ TEST_F(PreviewTest, TheEndPausesAtTheStartAndAStillPictureHasNoSlider) {
   QTest::mouseClick(panel.PlayButton(), Qt::LeftButton);
   EXPECT_FALSE(panel.Player().IsPaused());
   EXPECT_TRUE(panel.PauseButton()->isEnabled());
+  EXPECT_EQ(panel.DurationLabel()->text(), "0:00:02");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel.PositionSlider()->value() > 0; }, kWaitMs));
 }
 
 TEST_F(PreviewTest, VolumeAndMuteAreKeptForTheNextSession) {

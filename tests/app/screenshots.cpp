@@ -92,7 +92,7 @@ int Measure(int argc, char **argv, const std::string &file, int profile) {
 bool PreviewShot(const std::filesystem::path &clip, const std::filesystem::path &png) {
   NoActions actions;
   tovi::TMainWindow window(actions);
-  window.resize(1000, 560);
+  window.resize(900, 560);
   window.show();
   if (!QTest::qWaitForWindowExposed(&window)) return false;
   window.AddFiles({clip.string()});

@@ -91,7 +91,8 @@ TPreviewPanel::TPreviewPanel(const std::string &settingsFile, ICompletionActions
   layout->setContentsMargins(0, 0, 0, 0);
   host_ = new TPlayerHost(this);
   host_->setMinimumSize(kPanelWidth, kPanelHeight);
-  host_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  // The list gets the width the window has to spare; the panel grows in height.
+  host_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
   layout->addWidget(host_, 1);
 
   auto *timeRow = new QHBoxLayout;
