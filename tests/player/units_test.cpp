@@ -250,6 +250,7 @@ TEST(CurrentFrame, BeforeTheFirstPictureThereIsNoneRatherThanABlackOne) {
 // Catching up, the decoder keeps only some pictures; a step must still show the very next
 // one, or a single step moves two pictures on.
 TEST(SkippedPictures, CatchingUpKeepsOneInTwoButAStepKeepsEachPicture) {
+  test::LoadPlayerLibraries(); // the context frees its library objects
   TPlayContext ctx;
   ctx.skipFrames = 2;
   int kept = 0;
