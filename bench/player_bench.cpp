@@ -278,7 +278,8 @@ int main(int argc, char **argv) {
   std::vector<std::pair<const char *, TPlayResult>> runs(2);
   runs[0].first = "player";
   runs[1].first = "player + hook";
-  if (!Play(clip, false, 0, nullptr, runs[0].second) || !Play(clip, true, 0, nullptr, runs[1].second)) return 1;
+  if (!Play(clip, false, 0, nullptr, runs[0].second) || !Play(clip, true, 0, nullptr, runs[1].second))
+    return 1;
 #ifdef TOVI_BENCH_HOST_WINDOW
   if (app) {
     // The preview panel's host window at a typical size, drawn by SDL's X11 driver.
@@ -290,7 +291,9 @@ int main(int argc, char **argv) {
     for (int i = 0; i < 20; ++i)
       QApplication::processEvents();
     runs.emplace_back("preview host (X11)", TPlayResult{});
-    if (!Play(clip, false, handle, [] { QApplication::processEvents(); }, runs.back().second)) return 1;
+    if (!Play(
+            clip, false, handle, [] { QApplication::processEvents(); }, runs.back().second))
+      return 1;
   }
 #endif
   std::filesystem::remove_all(dir);
