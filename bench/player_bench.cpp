@@ -1,16 +1,24 @@
-// Playing a 1080p H.264 clip at real speed with SDL's dummy video driver: pictures shown
-// and dropped, and CPU time per second of playback, against a bare decode loop of the
-// same clip in the same run (the ratio is what filtering, queueing, timing and display
-// add to decoding). The clip is written first with libx264 into a temporary folder.
+// Playing a 1080p H.264 + AAC clip at real speed with SDL's dummy video driver, and (with
+// a display, e.g. under xvfb-run) into the desktop program's preview host window with the
+// X11 driver: pictures shown and dropped, the picture's offset from the sound clock, and
+// CPU time per second of playback, against a bare decode loop of the same clip in the
+// same run (the ratio is what filtering, queueing, timing and display add to decoding).
+// The clip is written first with libx264 and aac into a temporary folder.
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "BenchUtil.h"
 #include "media/EntryPoints.h"
@@ -20,11 +28,18 @@
 #include "media/SendReceive.h"
 #include "player/Player.h"
 
+#ifdef TOVI_BENCH_HOST_WINDOW
+#include <QApplication>
+
+#include "app/widgets/PlayerHost.h"
+#endif
+
 using namespace tovi;
 
 namespace {
 
 constexpr int W = 1920, H = 1080, FPS = 25, SECONDS = 4;
+constexpr int RATE = 48000;
 
 double CpuSeconds() {
   rusage ru{};
@@ -77,6 +92,23 @@ bool WriteClip(const std::string &path) {
   AVStream *st = ff::avformat_new_stream(oc.get(), nullptr);
   ff::avcodec_parameters_from_context(st->codecpar, enc.get());
   st->time_base = enc->time_base;
+  // Sound, so that the player runs on its audio clock as with real files.
+  const AVCodec *acodec = ff::avcodec_find_encoder_by_name("aac");
+  if (!acodec) return Fail("no aac encoder");
+  CodecContextPtr aenc(ff::avcodec_alloc_context3(acodec));
+  aenc->sample_rate = RATE;
+  aenc->sample_fmt = AV_SAMPLE_FMT_FLTP;
+  ff::av_channel_layout_default(&aenc->ch_layout, 2);
+  aenc->time_base = {1, RATE};
+  aenc->bit_rate = 128000;
+  if (oc->oformat->flags & AVFMT_GLOBALHEADER) aenc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  {
+    std::lock_guard lock(CodecLock());
+    if (ff::avcodec_open2(aenc.get(), acodec, nullptr) < 0) return Fail("cannot open aac");
+  }
+  AVStream *ast = ff::avformat_new_stream(oc.get(), nullptr);
+  ff::avcodec_parameters_from_context(ast->codecpar, aenc.get());
+  ast->time_base = aenc->time_base;
   TOutputIO io;
   if (OpenOutputIO(oc.get(), path, AVIO_FLAG_WRITE, io) < 0) return Fail("cannot create the clip");
   if (ff::avformat_write_header(oc.get(), nullptr) < 0) return Fail("cannot write the header");
@@ -91,13 +123,38 @@ bool WriteClip(const std::string &path) {
     p->stream_index = st->index;
     return ff::av_interleaved_write_frame(oc.get(), p);
   };
+  const auto writeAudio = [&](AVPacket *p) {
+    ff::av_packet_rescale_ts(p, aenc->time_base, ast->time_base);
+    p->stream_index = ast->index;
+    return ff::av_interleaved_write_frame(oc.get(), p);
+  };
+  FramePtr sound = MakeFrame();
+  sound->format = AV_SAMPLE_FMT_FLTP;
+  sound->sample_rate = RATE;
+  sound->nb_samples = aenc->frame_size;
+  ff::av_channel_layout_copy(&sound->ch_layout, &aenc->ch_layout);
+  ff::av_frame_get_buffer(sound.get(), 0);
+  std::int64_t samples = 0;
   for (int n = 0; n < FPS * SECONDS; ++n) {
     ff::av_frame_make_writable(frame.get());
     Draw(frame.get(), n);
     frame->pts = n;
     if (EncodeAndReceive(enc.get(), frame.get(), pkt.get(), write) < 0) return Fail("encoding failed");
+    // Sound up to the end of this picture: a quiet 440 Hz tone.
+    while (samples < static_cast<std::int64_t>(n + 1) * RATE / FPS) {
+      ff::av_frame_make_writable(sound.get());
+      for (int i = 0; i < sound->nb_samples; ++i) {
+        const float v = 0.1f * std::sin(2 * M_PI * 440.0 * static_cast<double>(samples + i) / RATE);
+        reinterpret_cast<float *>(sound->data[0])[i] = v;
+        reinterpret_cast<float *>(sound->data[1])[i] = v;
+      }
+      sound->pts = samples;
+      samples += sound->nb_samples;
+      if (EncodeAndReceive(aenc.get(), sound.get(), pkt.get(), writeAudio) < 0) return Fail("aac failed");
+    }
   }
   EncodeAndReceive(enc.get(), nullptr, pkt.get(), write);
+  EncodeAndReceive(aenc.get(), nullptr, pkt.get(), writeAudio);
   ff::av_write_trailer(oc.get());
   return io.Close() >= 0;
 }
@@ -109,7 +166,9 @@ bool BareDecode(const std::string &path, double &cpu, int &frames) {
   if (OpenInputFile(path, nullptr, nullptr, in) < 0 ||
       ff::avformat_find_stream_info(in.Context(), nullptr) < 0)
     return Fail("cannot open the clip");
-  AVStream *st = in->streams[0];
+  const int index = ff::av_find_best_stream(in.Context(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (index < 0) return Fail("no video stream");
+  AVStream *st = in->streams[index];
   const AVCodec *codec = ff::avcodec_find_decoder(st->codecpar->codec_id);
   CodecContextPtr dec(ff::avcodec_alloc_context3(codec));
   ff::avcodec_parameters_to_context(dec.get(), st->codecpar);
@@ -127,7 +186,7 @@ bool BareDecode(const std::string &path, double &cpu, int &frames) {
   };
   const double start = CpuSeconds();
   while (ff::av_read_frame(in.Context(), pkt.get()) >= 0) {
-    DecodeAndReceive(dec.get(), pkt.get(), frame.get(), count);
+    if (pkt->stream_index == index) DecodeAndReceive(dec.get(), pkt.get(), frame.get(), count);
     ff::av_packet_unref(pkt.get());
   }
   DecodeAndReceive(dec.get(), nullptr, frame.get(), count);
@@ -138,9 +197,14 @@ bool BareDecode(const std::string &path, double &cpu, int &frames) {
 struct TPlayResult {
   double wall = 0, cpu = 0;
   TPlaybackCounters counters;
+  // Picture clock minus sound clock, sampled while playing, in milliseconds.
+  double meanOffsetMs = 0, maxOffsetMs = 0;
 };
 
-bool Play(const std::string &path, bool hook, TPlayResult &result) {
+// `host`: the native window to play into (0: the player's own); `pump` runs while
+// waiting (the host's event loop).
+bool Play(const std::string &path, bool hook, std::uintptr_t host, const std::function<void()> &pump,
+          TPlayResult &result) {
   TFFPlayer player;
   player.SetTriggerEventInMainThread(false);
   std::mutex m;
@@ -157,23 +221,46 @@ bool Play(const std::string &path, bool hook, TPlayResult &result) {
     player.SetOnHook([](TCustomPlayer *, TBitmap *, std::int64_t) {});
   }
   const double wall0 = Now(), cpu0 = CpuSeconds();
-  if (!player.Open(path, 0, false)) return Fail(player.LastErrorText().c_str());
-  {
-    std::unique_lock<std::mutex> lock(m);
-    if (!cv.wait_for(lock, std::chrono::seconds(SECONDS * 4), [&] { return ended; })) return Fail("no end");
+  if (!player.Open(path, host, false)) return Fail(player.LastErrorText().c_str());
+  double offsetSum = 0;
+  int offsetCount = 0;
+  for (bool done = false; !done;) {
+    {
+      std::unique_lock<std::mutex> lock(m);
+      done = cv.wait_for(lock, std::chrono::milliseconds(20), [&] { return ended; });
+    }
+    if (Now() - wall0 > SECONDS * 4) return Fail("no end");
+    if (pump) pump();
+    double video = 0, master = 0;
+    // The first half second settles the clocks (the first pictures wait for the sound).
+    if (!done && Now() - wall0 > 0.5 && player.GetClocks(video, master) && video > 0 && master > 0) {
+      const double offsetMs = (video - master) * 1000;
+      offsetSum += std::fabs(offsetMs);
+      result.maxOffsetMs = std::max(result.maxOffsetMs, std::fabs(offsetMs));
+      ++offsetCount;
+    }
   }
   result.wall = Now() - wall0;
   result.cpu = CpuSeconds() - cpu0;
   result.counters = player.Counters();
+  result.meanOffsetMs = offsetCount ? offsetSum / offsetCount : 0;
   player.Stop(true);
   return true;
 }
 
 } // namespace
 
-int main() {
+int main(int argc, char **argv) {
   ::setenv("SDL_VIDEODRIVER", "dummy", 1);
   ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+#ifdef TOVI_BENCH_HOST_WINDOW
+  const bool display = std::getenv("DISPLAY") != nullptr;
+  if (display) ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  std::unique_ptr<QApplication> app = display ? std::make_unique<QApplication>(argc, argv) : nullptr;
+#else
+  (void)argc;
+  (void)argv;
+#endif
   auto &loader = TFFmpegLoader::Instance();
   if (!loader.LoadLibraries(PLAYER_LIBRARIES)) {
     std::fprintf(stderr, "%s\n", loader.LastErrorText().c_str());
@@ -188,20 +275,40 @@ int main() {
   int bareFrames = 0;
   if (!BareDecode(clip, bareCpu, bareFrames)) return 1;
   const double content = static_cast<double>(bareFrames) / FPS;
-  TPlayResult plain, hooked;
-  if (!Play(clip, false, plain) || !Play(clip, true, hooked)) return 1;
+  std::vector<std::pair<const char *, TPlayResult>> runs(2);
+  runs[0].first = "player";
+  runs[1].first = "player + hook";
+  if (!Play(clip, false, 0, nullptr, runs[0].second) || !Play(clip, true, 0, nullptr, runs[1].second))
+    return 1;
+#ifdef TOVI_BENCH_HOST_WINDOW
+  if (app) {
+    // The preview panel's host window at a typical size, drawn by SDL's X11 driver.
+    ::setenv("SDL_VIDEODRIVER", "x11", 1);
+    TPlayerHost host;
+    host.resize(640, 360);
+    host.show();
+    const std::uintptr_t handle = host.Handle();
+    for (int i = 0; i < 20; ++i)
+      QApplication::processEvents();
+    runs.emplace_back("preview host (X11)", TPlayResult{});
+    if (!Play(
+            clip, false, handle, [] { QApplication::processEvents(); }, runs.back().second))
+      return 1;
+  }
+#endif
   std::filesystem::remove_all(dir);
 
   const double bareRate = bareCpu / content;
-  std::printf("1080p H.264, %d pictures (%.1f s), dummy video driver, %d cores\n", bareFrames, content,
+  std::printf("1080p H.264 + AAC, %d pictures (%.1f s), dummy audio driver, %d cores\n", bareFrames, content,
               ff::av_cpu_count());
   std::printf("  bare decode loop      %6.3f CPU s per second of content (%.0f fps decode speed)\n", bareRate,
               bareFrames / bareCpu);
-  for (const auto &[name, r] : {std::pair{"player", &plain}, std::pair{"player + hook", &hooked}}) {
-    const double perSecond = r->cpu / r->wall;
-    std::printf(
-        "  %-14s        %6.3f CPU s per second of playback   ratio %.2f   shown %d  dropped %d  (%.2f s)\n",
-        name, perSecond, perSecond / bareRate, r->counters.Shown, r->counters.Dropped, r->wall);
+  for (const auto &[name, r] : runs) {
+    const double perSecond = r.cpu / r.wall;
+    std::printf("  %-20s  %6.3f CPU s per second of playback   ratio %.2f   shown %d  dropped %d  (%.2f s)"
+                "   A/V offset mean %.1f ms, max %.1f ms\n",
+                name, perSecond, perSecond / bareRate, r.counters.Shown, r.counters.Dropped, r.wall,
+                r.meanOffsetMs, r.maxOffsetMs);
   }
   return 0;
 }

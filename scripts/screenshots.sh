@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
 # Pictures of the desktop program for the README: starts the real windows under Xvfb
-# and writes docs/images/main-window.png (files listed) and docs/images/progress.png
-# (a conversion under way) and docs/images/crop.png (the crop dialog).
-# and writes docs/images/main-window.png (files listed), docs/images/progress.png
-# (a conversion under way) and docs/images/trim.png (the Trim window).
+# and writes docs/images/*.png (the list is printed at the end).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"
@@ -14,7 +11,4 @@ cmake --build "$build" -j "${JOBS:-2}" --target tovi-screenshots tovi-fixtures
 media="$build/media"
 "$build/tests/fixtures/tovi-fixtures" "$media" >/dev/null
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/tests/app/tovi-screenshots" "$media" docs/images
-echo "written: docs/images/main-window.png docs/images/progress.png"
-echo "written: docs/images/settings.png docs/images/preferences.png docs/images/file-info.png"
-echo "written: docs/images/crop.png"
-echo "written: docs/images/main-window.png docs/images/progress.png docs/images/trim.png"
+echo "written:" docs/images/{main-window,settings,preferences,file-info,crop,trim,progress,preview}.png

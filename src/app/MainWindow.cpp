@@ -33,6 +33,7 @@
 #include "app/ProgressWindow.h"
 #include "app/TrimWindow.h"
 #include "app/widgets/FileListView.h"
+#include "app/widgets/PreviewPanel.h"
 #include "app/widgets/ProfileTreeBox.h"
 #include "appcore/FileList.h"
 #include "appcore/ProgressTexts.h"
@@ -125,7 +126,17 @@ TMainWindow::TMainWindow(ICompletionActions &actions, QWidget *parent)
   layout->addLayout(commands);
 
   list_ = new TFileListView(central);
-  layout->addWidget(list_, 1);
+  TPreviewList previewList;
+  previewList.RowCount = [this] { return static_cast<int>(rows_.size()); };
+  previewList.SelectedRow = [this] { return list_->indexOfTopLevelItem(list_->currentItem()); };
+  previewList.SelectRow = [this](int row) { SelectRow(row); };
+  previewList.FileOf = [this](int row) { return rows_.at(static_cast<std::size_t>(row)).Record.SourceFile; };
+  previewList.AddFiles = [this] { AddFilesFromDialog(); };
+  preview_ = new TPreviewPanel(global_.SettingsFile(), actions_, std::move(previewList), central);
+  auto *listAndPreview = new QHBoxLayout;
+  listAndPreview->addWidget(list_, 1);
+  listAndPreview->addWidget(preview_);
+  layout->addLayout(listAndPreview, 1);
 
   auto *bottom = new QGridLayout;
   bottom->addWidget(new QLabel("Output profile:", central), 0, 0);
@@ -183,6 +194,10 @@ TMainWindow::TMainWindow(ICompletionActions &actions, QWidget *parent)
   connect(list_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint &at) { editMenu_->popup(list_->viewport()->mapToGlobal(at)); });
   connect(list_, &QTreeWidget::itemSelectionChanged, this, &TMainWindow::UpdateCommands);
+  connect(list_, &QTreeWidget::itemSelectionChanged, preview_, &TPreviewPanel::UpdatePreviousNext);
+  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] {
+    if (list_->currentItem()) preview_->Play();
+  });
 
   // Progress and preview come in the GUI thread (the component's default, with the Qt
   // dispatcher installed); the custom hook on the worker thread; notices on notice
@@ -224,13 +239,15 @@ TMainWindow::TMainWindow(ICompletionActions &actions, QWidget *parent)
         this, [this, copy = info] { OnTerminate(copy); }, Qt::QueuedConnection);
   });
 
-  resize(720, 540);
+  resize(960, 560);
   RefreshList();
 }
 
 TMainWindow::~TMainWindow() {
   // The handlers use this window: detach them and end the run before the members go.
   closing_ = true;
+  // The player draws into a window of this one: stop it while the window still stands.
+  preview_->Shutdown();
   DetachConverterEvents();
   converter_.Stop(true);
   delete progress_;
@@ -317,6 +334,7 @@ void TMainWindow::RemoveSelected() {
   rows_.erase(rows_.begin() + row);
   RefreshList();
   SelectRow(RowAfterRemove(count, row));
+  if (rows_.empty()) preview_->Stop();
 }
 
 void TMainWindow::ClearList() {
@@ -324,6 +342,7 @@ void TMainWindow::ClearList() {
   converter_.ClearTasks();
   rows_.clear();
   RefreshList();
+  preview_->Stop();
 }
 
 void TMainWindow::SelectRow(int row) {
@@ -482,6 +501,7 @@ void TMainWindow::OpenFileInformation() {
 
 bool TMainWindow::StartConversion() {
   if (running_ || rows_.empty() || !EnsureLibraries()) return false;
+  preview_->Stop(); // the preview and the conversion do not share the machine
   TStartOptions options;
   options.Warn = [this](const std::string &title, const std::string &text) {
     QMessageBox::warning(this, Q(title), Q(text));
@@ -588,6 +608,7 @@ void TMainWindow::closeEvent(QCloseEvent *event) {
   }
   tree_->SaveTreeState();
   closing_ = true;
+  preview_->Shutdown();
   DetachConverterEvents();
   converter_.Stop(true);
   if (progress_) progress_->hide();

@@ -32,6 +32,7 @@ class QLabel;
 namespace tovi {
 
 class TFileListView;
+class TPreviewPanel;
 class TProfileTreeBox;
 class TProgressWindow;
 class TAboutWindow;
@@ -77,6 +78,7 @@ public:
   // ---- for tests and screenshots ----
   TFileListView *FileList() const { return list_; }
   TProfileTreeBox *ProfileTree() const { return tree_; }
+  TPreviewPanel *Preview() const { return preview_; }
   TProgressWindow *ProgressWindow() const { return progress_; }
   // Null until first opened.
   TSettingsWindow *SettingsWindow() const { return settings_; }
@@ -138,6 +140,7 @@ private:
   QLabel *title_;
   TFileListView *list_;
   TProfileTreeBox *tree_;
+  TPreviewPanel *preview_; // child; owns the preview player
   QLineEdit *outputField_;
   QPushButton *add_, *remove_, *clear_, *start_, *start2_;
   QMenu *editMenu_;

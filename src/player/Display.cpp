@@ -322,13 +322,17 @@ TBitmap *SnapshotFrame(TPlayerCore &core, std::int64_t &pts) {
                            ctx->shownWidth))
         bitmap.SetSize(0, 0);
     } else {
-      // Nothing shown yet: the picture that is shown next, when one is queued.
+      // Nothing shown yet: the picture that is shown next, when one is queued. Before
+      // that there is no picture at all (not a black one): 0 x 0 and no time.
       TVideoPicture &vp = ctx->pictq[ctx->pictqRindex];
       std::lock_guard<std::mutex> overlay(vp.overlayMutex);
-      pts = std::llround(vp.pts * 1000000.0) - ctx->startTime;
-      if (vp.overlay &&
-          !ConvertToBitmap(holder, vp.planes, vp.linesize, AV_PIX_FMT_YUV420P, vp.height, vp.width))
+      if (!vp.overlay) {
         bitmap.SetSize(0, 0);
+      } else {
+        pts = std::llround(vp.pts * 1000000.0) - ctx->startTime;
+        if (!ConvertToBitmap(holder, vp.planes, vp.linesize, AV_PIX_FMT_YUV420P, vp.height, vp.width))
+          bitmap.SetSize(0, 0);
+      }
     }
   }
   return &bitmap;

@@ -162,6 +162,9 @@ void ClosePlayContext(TPlayContext &ctx);
 
 // ---- VideoThread.cpp ----
 void VideoThreadBody(TPlayContext &ctx);
+// Video decode thread: whether a decoded picture goes on to the queue. While the player
+// catches up it keeps one of every `skipFrames` pictures; while `stepping` it keeps each.
+bool KeepDecodedPicture(TPlayContext &ctx, bool stepping);
 
 // ---- Display.cpp ----
 void RefreshThreadBody(TPlayContext &ctx);

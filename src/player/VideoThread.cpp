@@ -109,11 +109,7 @@ int TakePicture(TVideoDecoder &vd) {
   else
     pts = AV_NOPTS_VALUE; // continues from the video clock
   frame->pts = pts;
-  ctx.skipFramesIndex = ctx.skipFramesIndex + 1;
-  if (ctx.skipFramesIndex >= ctx.skipFrames) {
-    ctx.skipFramesIndex = ctx.skipFramesIndex - std::max(ctx.skipFrames.load(), 1.0f);
-    return 1;
-  }
+  if (KeepDecodedPicture(ctx, ctx.player->stepRequest)) return 1;
   ff::av_frame_unref(frame);
   ++ctx.player->droppedPictures;
   return 0;
@@ -298,6 +294,16 @@ void AfterPicture(TPlayContext &ctx) {
 }
 
 } // namespace
+
+bool KeepDecodedPicture(TPlayContext &ctx, bool stepping) {
+  ctx.skipFramesIndex = ctx.skipFramesIndex + 1;
+  if (ctx.skipFramesIndex >= ctx.skipFrames) {
+    ctx.skipFramesIndex = ctx.skipFramesIndex - std::max(ctx.skipFrames.load(), 1.0f);
+    return true;
+  }
+  // A step shows the next picture: skipping it would step over it.
+  return stepping;
+}
 
 // Video decode thread.
 void VideoThreadBody(TPlayContext &ctx) {

@@ -1,9 +1,11 @@
-// tovi-screenshots FIXTURE_DIR OUT_DIR: pictures of the real windows for the README.
-// The main window with three files listed (main-window.png) and the progress window in
-// the middle of a conversion (progress.png), the Trim window with a range chosen
-// (trim.png). Run it under an X server (Xvfb); it keeps
-// its settings in a folder of its own.
-// The crop dialog with a rectangle and adjustments chosen (crop.png).
+// tovi-screenshots FIXTURE_DIR OUT_DIR: pictures of the real windows for the README:
+// the main window with three files listed (main-window.png), the output settings,
+// preferences and file information dialogs (settings.png, preferences.png,
+// file-info.png), the crop dialog with a rectangle and adjustments chosen (crop.png), the
+// Trim window with a range chosen (trim.png), the progress window in the middle of a
+// conversion (progress.png), and the main window playing a clip in its preview panel
+// (preview.png). Run it under an X server (Xvfb); it keeps its settings in a folder of
+// its own.
 //
 // tovi-screenshots --measure FILE PROFILE: start-up time to a shown main window, idle
 // memory, and the longest gap of the GUI thread's event loop while FILE converts with
@@ -12,6 +14,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProgressBar>
+#include <QScreen>
+#include <QSlider>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QScreen>
@@ -34,6 +38,7 @@
 #include "app/ProgressWindow.h"
 #include "app/TrimWindow.h"
 #include "app/widgets/FileListView.h"
+#include "app/widgets/PreviewPanel.h"
 #include "app/widgets/ProfileTreeBox.h"
 #include "app/widgets/RectTracker.h"
 #include "app/widgets/RangeBar.h"
@@ -183,6 +188,26 @@ bool TrimPicture(tovi::TMainWindow &window, const std::string &file) {
   return saved && QTest::qWaitFor([&] { return !trim->isVisible(); }, 10'000);
 }
 
+// The main window playing `clip` in its preview panel. The player draws into a native
+// window of its own, which a widget grab does not see: the picture is read back from
+// the screen.
+bool PreviewShot(const std::filesystem::path &clip, const std::filesystem::path &png) {
+  NoActions actions;
+  tovi::TMainWindow window(actions);
+  window.resize(900, 560);
+  window.show();
+  if (!QTest::qWaitForWindowExposed(&window)) return false;
+  window.AddFiles({clip.string()});
+  tovi::TPreviewPanel *preview = window.Preview();
+  preview->Play();
+  // A little way in, so the slider and the time show it is playing.
+  if (!QTest::qWaitFor([&] { return preview->PositionSlider()->value() >= 25; }, 60'000)) return false;
+  QTest::qWait(100);
+  const QPixmap shot = window.screen()->grabWindow(window.winId());
+  preview->Stop();
+  return shot.save(QString::fromStdString(png.string()));
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -200,7 +225,8 @@ int main(int argc, char **argv) {
   fs::create_directories(work / "output");
   fs::create_directories(images);
   ::setenv("TOVI_CONFIG_DIR", (work / "config").c_str(), 1);
-  // The Trim window's player: a picture in the X server, no sound device needed.
+  // The players of the preview and the editors: pictures in the X server, no sound
+  // device needed.
   ::setenv("SDL_VIDEODRIVER", "x11", 1);
   ::setenv("SDL_AUDIODRIVER", "dummy", 1);
   // The screenshots show a home folder of a user, not this machine's.
@@ -235,6 +261,7 @@ int main(int argc, char **argv) {
     progress->CancelButton()->click();
     if (!QTest::qWaitFor([&] { return !window.Running(); }, 120'000)) status = 1;
   }
+  if (!PreviewShot(media / "long_clip.mp4", images / "preview.png")) status = 1;
   tovi::SetMainThreadDispatcher(nullptr);
   fs::remove_all(work);
   return status;

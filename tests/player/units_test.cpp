@@ -1,10 +1,12 @@
 // The pieces of the player that can be driven without a file: the event ring, the
-// packet queues and the wave display (drawn by SDL's software renderer).
+// packet queues, the wave display (drawn by SDL's software renderer), the picture on
+// screen before the first one, and the choice of decoded pictures while catching up.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <thread>
 
+#include "media/Owners.h"
 #include "player/EventRing.h"
 #include "player/PacketQueue.h"
 #include "player/PlayerCore.h"
@@ -217,4 +219,44 @@ TEST_F(WaveDisplayTest, WhilePausedTheSameSamplesAreRedrawn) {
   std::vector<std::uint32_t> second(static_cast<const std::uint32_t *>(surface_->pixels),
                                     static_cast<const std::uint32_t *>(surface_->pixels) + W * H);
   EXPECT_EQ(first, second);
+}
+
+// The picture on screen before anything was decoded: there is none, so a snapshot must
+// not get a black picture that passes for one.
+TEST(CurrentFrame, BeforeTheFirstPictureThereIsNoneRatherThanABlackOne) {
+  test::LoadPlayerLibraries();
+  TFFPlayer player;
+  TPlayerCore core(&player);
+  FormatContextPtr format(ff::avformat_alloc_context());
+  AVStream *stream = ff::avformat_new_stream(format.get(), nullptr);
+  ASSERT_NE(stream, nullptr);
+  stream->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+  stream->codecpar->width = 176;
+  stream->codecpar->height = 144;
+  auto ctx = std::make_unique<TPlayContext>();
+  ctx->player = &core;
+  ctx->videoStreamIndex = 0;
+  ctx->videoSt = stream;
+  core.ctx = ctx.get();
+  std::int64_t pts = 123;
+  const TBitmap *frame = SnapshotFrame(core, pts);
+  core.ctx = nullptr;
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->Width(), 0);
+  EXPECT_EQ(frame->Height(), 0);
+  EXPECT_EQ(pts, -1);
+}
+
+// Catching up, the decoder keeps only some pictures; a step must still show the very next
+// one, or a single step moves two pictures on.
+TEST(SkippedPictures, CatchingUpKeepsOneInTwoButAStepKeepsEachPicture) {
+  test::LoadPlayerLibraries(); // the context frees its library objects
+  TPlayContext ctx;
+  ctx.skipFrames = 2;
+  int kept = 0;
+  for (int i = 0; i < 10; ++i)
+    kept += KeepDecodedPicture(ctx, false);
+  EXPECT_EQ(kept, 5);
+  for (int i = 0; i < 4; ++i)
+    EXPECT_TRUE(KeepDecodedPicture(ctx, true)) << i;
 }
