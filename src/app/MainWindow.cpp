@@ -447,10 +447,12 @@ void TMainWindow::OpenCrop() {
     row = 0;
     SelectRow(row);
   }
+  preview_->Stop(); // one player at a time: the dialog plays the file itself
   TFileRow &target = rows_[static_cast<std::size_t>(row)];
   TCropWindow dialog(target.Record, target.Checked ? target.Caption : std::string(), global_.SettingsFile(),
                      this);
   dialog.exec();
+  preview_->LoadVolumeAndMute(); // the dialog has its own volume and mute controls
 }
 
 void TMainWindow::OpenTrim() {
@@ -470,6 +472,7 @@ void TMainWindow::OpenTrim() {
       }
     });
   }
+  preview_->Stop(); // one player at a time: the window plays the file itself
   const TFileRow &chosen = rows_[static_cast<std::size_t>(row)];
   trimCaption_ = chosen.Caption;
   trim_->Begin(chosen.Record, chosen.Caption);
