@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Pictures of the desktop program for the README: starts the real windows under Xvfb
-# and writes docs/images/main-window.png (files listed) and docs/images/progress.png
-# (a conversion under way).
+# and writes docs/images/main-window.png (files listed), docs/images/watermark.png (the
+# Water Mark dialog) and docs/images/progress.png (a conversion under way).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"
@@ -12,4 +12,4 @@ cmake --build "$build" -j "${JOBS:-2}" --target tovi-screenshots tovi-fixtures
 media="$build/media"
 "$build/tests/fixtures/tovi-fixtures" "$media" >/dev/null
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/tests/app/tovi-screenshots" "$media" docs/images
-echo "written: docs/images/main-window.png docs/images/progress.png"
+echo "written: docs/images/main-window.png docs/images/watermark.png docs/images/progress.png"

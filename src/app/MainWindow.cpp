@@ -20,12 +20,14 @@
 
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 
 #include "app/AboutWindow.h"
 #include "app/Application.h"
 #include "app/ProgressWindow.h"
+#include "app/WatermarkWindow.h"
 #include "app/widgets/FileListView.h"
 #include "app/widgets/ProfileTreeBox.h"
 #include "appcore/FileList.h"
@@ -233,6 +235,9 @@ void TMainWindow::BuildMenus() {
     clearActions_.push_back(menu->addAction("&Clear", this, &TMainWindow::ClearList));
     startActions_.push_back(menu->addAction("&Start", this, [this] { StartConversion(); }));
   }
+  editMenu_->addSeparator();
+  watermarkAction_ =
+      editMenu_->addAction("&Video Effect && Water Mark", this, &TMainWindow::OpenWatermarkWindow);
   file->addSeparator();
   file->addAction("&Exit", this, &QWidget::close);
   QMenu *help = menuBar()->addMenu("Help");
@@ -357,6 +362,23 @@ void TMainWindow::UpdateCommands() {
     a->setEnabled(idle && any);
   for (QAction *a : startActions_)
     a->setEnabled(idle && any && selected);
+  watermarkAction_->setEnabled(idle && any && selected);
+}
+
+void TMainWindow::OpenWatermarkWindow() {
+  int row = list_->indexOfTopLevelItem(list_->currentItem());
+  if (running_ || row < 0 || row >= static_cast<int>(rows_.size())) return;
+  // With no row checked the first row is selected and no file plays.
+  const bool anyChecked =
+      std::any_of(rows_.begin(), rows_.end(), [](const TFileRow &r) { return r.Checked; });
+  if (!anyChecked) {
+    row = 0;
+    SelectRow(row);
+  }
+  TWatermarkWindow dialog(rows_[static_cast<std::size_t>(row)].Record, anyChecked, global_.HelpPage(),
+                          global_.SettingsFile(), this);
+  dialog.exec();
+  RefreshRow(row);
 }
 
 void TMainWindow::SetOutputFolder(const std::string &folder) {

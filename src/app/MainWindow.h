@@ -57,8 +57,11 @@ public:
   // Exits the application after the next all-ended notice: status 0 when every task of
   // the run finished, 1 otherwise.
   void SetQuitWhenDone(bool quit) { quitWhenDone_ = quit; }
+  // "&Video Effect && Water Mark": the watermark dialog, modal, on the selected row.
+  void OpenWatermarkWindow();
 
   // ---- for tests and screenshots ----
+  QMenu *EditMenu() const { return editMenu_; }
   TFileListView *FileList() const { return list_; }
   TProfileTreeBox *ProfileTree() const { return tree_; }
   TProgressWindow *ProgressWindow() const { return progress_; }
@@ -118,6 +121,7 @@ private:
   QPushButton *add_, *remove_, *clear_, *start_, *start2_;
   QMenu *editMenu_;
   std::vector<QAction *> addActions_, removeActions_, clearActions_, startActions_;
+  QAction *watermarkAction_ = nullptr;
   TProgressWindow *progress_ = nullptr; // child window, created on first use
   TAboutWindow *about_ = nullptr;       // child window, created on first use
 };

@@ -1,5 +1,6 @@
 // tovi-screenshots FIXTURE_DIR OUT_DIR: pictures of the real windows for the README.
-// The main window with three files listed (main-window.png) and the progress window in
+// The main window with three files listed (main-window.png), the Water Mark dialog with a
+// text and a picture over the playing clip (watermark.png) and the progress window in
 // the middle of a conversion (progress.png). Run it under an X server (Xvfb); it keeps
 // its settings in a folder of its own.
 //
@@ -7,8 +8,11 @@
 // memory, and the longest gap of the GUI thread's event loop while FILE converts with
 // PROFILE (a code), printed on stdout.
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QElapsedTimer>
 #include <QProgressBar>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -22,6 +26,7 @@
 #include <memory>
 
 #include "app/MainWindow.h"
+#include "app/WatermarkWindow.h"
 #include "app/ProgressWindow.h"
 #include "app/widgets/FileListView.h"
 #include "app/widgets/ProfileTreeBox.h"
@@ -82,6 +87,44 @@ int Measure(int argc, char **argv, const std::string &file, int profile) {
   return status;
 }
 
+// The Water Mark dialog on the selected row: a text typed in place and a picture chosen
+// in the file dialog, over a frame of the playing clip. The dialog is cancelled.
+bool WatermarkShot(tovi::TMainWindow &window, const std::filesystem::path &work,
+                   const std::filesystem::path &image) {
+  const std::string logo = (work / "logo.bmp").string();
+  QImage picture(48, 32, QImage::Format_RGB888);
+  picture.fill(QColor(250, 200, 40));
+  QPainter(&picture).fillRect(8, 8, 32, 16, QColor(40, 60, 160));
+  if (!picture.save(QString::fromStdString(logo))) return false;
+  bool saved = false, ran = false;
+  QTimer poll; // until the dialog runs modally (opening the clip turns the event loop)
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto *dialog = qobject_cast<tovi::TWatermarkWindow *>(QApplication::activeModalWidget());
+    if (ran || !dialog || !dialog->isVisible()) return;
+    ran = true;
+    poll.stop();
+    if (!QTest::qWaitForWindowExposed(dialog)) return;
+    QTest::mouseClick(dialog->Button("Add Text"), Qt::LeftButton);
+    QTest::keyClicks(dialog->TextEditor(), "Tovi");
+    QTest::keyClick(dialog->TextEditor(), Qt::Key_Return);
+    QTimer::singleShot(300, [&] { // from the file dialog's own event loop
+      for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *chooser = qobject_cast<QFileDialog *>(w); chooser && chooser->isVisible()) {
+          chooser->findChild<QLineEdit *>("fileNameEdit")->setText(QString::fromStdString(logo));
+          static_cast<QDialog *>(chooser)->accept();
+        }
+    });
+    QTest::mouseClick(dialog->Button("Add Image"), Qt::LeftButton);
+    QTest::qWaitFor([&] { return dialog->FramePts() >= 500000; }, 20'000);
+    QTest::qWait(100);
+    saved = dialog->grab().save(QString::fromStdString(image.string()));
+    dialog->reject();
+  });
+  poll.start(20);
+  window.OpenWatermarkWindow();
+  return saved;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -99,6 +142,7 @@ int main(int argc, char **argv) {
   fs::create_directories(work / "output");
   fs::create_directories(images);
   ::setenv("TOVI_CONFIG_DIR", (work / "config").c_str(), 1);
+  ::setenv("SDL_AUDIODRIVER", "dummy", 0); // the dialogs' players need no sound card
   // The screenshots show a home folder of a user, not this machine's.
   tovi::TAppSettings(std::string((work / "config" / tovi::SETTINGS_FILE_NAME).string()))
       .SetOutPutDir((work / "output").string());
@@ -116,6 +160,7 @@ int main(int argc, char **argv) {
                      (media / "mpeg4_mp3.avi").string()});
     QTest::qWait(300);
     if (!window.grab().save(QString::fromStdString((images / "main-window.png").string()))) status = 1;
+    if (!WatermarkShot(window, work, images / "watermark.png")) status = 1;
 
     window.StartConversion();
     tovi::TProgressWindow *progress = window.ProgressWindow();
