@@ -115,9 +115,9 @@ bool WatermarkShot(tovi::TMainWindow &window, const std::filesystem::path &work,
         }
     });
     QTest::mouseClick(dialog->Button("Add Image"), Qt::LeftButton);
-    QTest::qWaitFor([&] { return dialog->FramePts() >= 500000; }, 20'000);
+    const bool playing = QTest::qWaitFor([&] { return dialog->FramePts() >= 500000; }, 20'000);
     QTest::qWait(100);
-    saved = dialog->grab().save(QString::fromStdString(image.string()));
+    saved = playing && dialog->grab().save(QString::fromStdString(image.string()));
     dialog->reject();
   });
   poll.start(20);
