@@ -253,13 +253,18 @@ int TLayerView::HandleAt(const QPoint &viewPoint) const {
   if (selected_ < 0) return hNone;
   const TLayerItem *layer = layers_[static_cast<std::size_t>(selected_)];
   if (!layer->Resizable() || !layer->isVisible()) return hNone;
+  // The nearest handle within reach: on a small box several are.
   const auto points = layer->HandlePoints();
+  int best = hNone, bestDistance = 2 * kGrabDistance + 1;
   for (std::size_t h = 0; h < points.size(); ++h) {
     const QPoint d = ToView(points[h]) - viewPoint;
-    if (std::abs(d.x()) <= kGrabDistance && std::abs(d.y()) <= kGrabDistance)
-      return TLayerItem::HandleEdges(static_cast<int>(h));
+    if (std::abs(d.x()) > kGrabDistance || std::abs(d.y()) > kGrabDistance) continue;
+    if (d.manhattanLength() < bestDistance) {
+      bestDistance = d.manhattanLength();
+      best = TLayerItem::HandleEdges(static_cast<int>(h));
+    }
   }
-  return hNone;
+  return best;
 }
 
 int TLayerView::LayerAt(const QPoint &viewPoint) const {
