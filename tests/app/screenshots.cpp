@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <fstream>
@@ -107,13 +108,20 @@ bool WatermarkShot(tovi::TMainWindow &window, const std::filesystem::path &work,
     QTest::mouseClick(dialog->Button("Add Text"), Qt::LeftButton);
     QTest::keyClicks(dialog->TextEditor(), "Tovi");
     QTest::keyClick(dialog->TextEditor(), Qt::Key_Return);
-    QTimer::singleShot(300, [&] { // from the file dialog's own event loop
+    // Answered from the file dialog's own event loop (closed before it runs, the dialog
+    // would wait for ever).
+    QTimer answer;
+    const int level = QThread::currentThread()->loopLevel();
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      if (QThread::currentThread()->loopLevel() <= level) return;
       for (QWidget *w : QApplication::topLevelWidgets())
         if (auto *chooser = qobject_cast<QFileDialog *>(w); chooser && chooser->isVisible()) {
-          chooser->findChild<QLineEdit *>("fileNameEdit")->setText(QString::fromStdString(logo));
+          answer.stop();
+          chooser->selectFile(QString::fromStdString(logo));
           static_cast<QDialog *>(chooser)->accept();
         }
     });
+    answer.start(20);
     QTest::mouseClick(dialog->Button("Add Image"), Qt::LeftButton);
     const bool playing = QTest::qWaitFor([&] { return dialog->FramePts() >= 500000; }, 20'000);
     QTest::qWait(100);

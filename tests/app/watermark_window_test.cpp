@@ -162,9 +162,9 @@ protected:
     QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, target);
   }
 
-  // Chooses `file` in the next file dialog, typed into its name field. Answers only from
-  // the dialog's own event loop: closed before that loop runs, the dialog would leave it
-  // waiting for ever.
+  // Chooses `file` in the next file dialog. Answers only from the dialog's own event
+  // loop: closed before that loop runs, the dialog would leave it waiting for ever.
+  // (Typing into the name field races with its completer on a loaded machine.)
   static void AnswerFileDialog(const std::string &file) {
     auto *timer = new QTimer(qApp);
     const int level = QThread::currentThread()->loopLevel();
@@ -174,11 +174,7 @@ protected:
         if (auto *chooser = qobject_cast<QFileDialog *>(w); chooser && chooser->isVisible()) {
           timer->stop();
           timer->deleteLater();
-          auto *name = chooser->findChild<QLineEdit *>("fileNameEdit");
-          ASSERT_NE(name, nullptr);
-          name->clear();
-          QTest::keyClicks(name, QString::fromStdString(file));
-          // Return would go to the name completer's popup; Open takes the typed name.
+          chooser->selectFile(QString::fromStdString(file));
           static_cast<QDialog *>(chooser)->accept();
           return;
         }
