@@ -1,5 +1,6 @@
 // What the custom hook costs a conversion: a 720p clip converted with the hook doing
-// brightness/contrast/saturation, exposure, one text and one picture watermark, against
+// brightness/contrast/saturation, exposure, one text and one picture watermark (a PNG
+// with transparency), against
 // the same conversion without the hook, in the same run. Also the renderer alone on a
 // 720p bitmap, per frame.
 //
@@ -7,6 +8,7 @@
 // The source is first turned into a 720p MPEG-4 clip; both timed conversions read it
 // and write MPEG-4 at its own size, so the encoder's share stays small.
 #include <QtGui/QImage>
+#include <QtGui/QPainter>
 
 #include <cstdio>
 #include <cstdlib>
@@ -95,9 +97,11 @@ int main(int argc, char **argv) {
   const std::string clip = make[0].Record.DestinationFile;
   settings.WriteString(s, "paraVideoSize", "as source");
 
-  const std::string picture = (work / "logo.bmp").string();
-  QImage logo(200, 80, QImage::Format_RGB888);
-  logo.fill(QColor(250, 200, 40));
+  // A logo as users have them: a PNG whose transparency blends pixel by pixel.
+  const std::string picture = (work / "logo.png").string();
+  QImage logo(200, 80, QImage::Format_ARGB32);
+  logo.fill(Qt::transparent);
+  QPainter(&logo).fillRect(10, 10, 180, 60, QColor(250, 200, 40, 200));
   logo.save(QString::fromStdString(picture));
   TlvFilesRecord hooked;
   hooked.Brightness = 300;

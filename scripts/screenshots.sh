@@ -11,4 +11,4 @@ cmake --build "$build" -j "${JOBS:-2}" --target tovi-screenshots tovi-fixtures
 media="$build/media"
 "$build/tests/fixtures/tovi-fixtures" "$media" >/dev/null
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/tests/app/tovi-screenshots" "$media" docs/images
-echo "written:" docs/images/{main-window,settings,preferences,file-info,crop,trim,progress,preview}.png
+echo "written:" docs/images/{main-window,settings,preferences,file-info,crop,trim,watermark,progress,preview}.png

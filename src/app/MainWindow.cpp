@@ -32,6 +32,7 @@
 #include "app/CropWindow.h"
 #include "app/ProgressWindow.h"
 #include "app/TrimWindow.h"
+#include "app/WatermarkWindow.h"
 #include "app/widgets/FileListView.h"
 #include "app/widgets/PreviewPanel.h"
 #include "app/widgets/ProfileTreeBox.h"
@@ -277,6 +278,9 @@ void TMainWindow::BuildMenus() {
   editMenu_->addSeparator();
   cropAction_ = editMenu_->addAction("&Crop", this, &TMainWindow::OpenCrop);
   trimAction_ = editMenu_->addAction("&Trim", this, &TMainWindow::OpenTrim);
+  editMenu_->addSeparator();
+  watermarkAction_ =
+      editMenu_->addAction("&Video Effect && Water Mark", this, &TMainWindow::OpenWatermarkWindow);
   file->addSeparator();
   file->addAction("&Exit", this, &QWidget::close);
   QMenu *help = menuBar()->addMenu("Help");
@@ -404,6 +408,24 @@ void TMainWindow::UpdateCommands() {
   if (infoAction_) infoAction_->setEnabled(any && selected);
   cropAction_->setEnabled(idle && any && selected);
   trimAction_->setEnabled(idle && any && selected);
+  watermarkAction_->setEnabled(idle && any && selected);
+}
+
+void TMainWindow::OpenWatermarkWindow() {
+  int row = list_->indexOfTopLevelItem(list_->currentItem());
+  if (running_ || row < 0 || row >= static_cast<int>(rows_.size())) return;
+  // With no row checked the first row is selected and no file plays.
+  const bool anyChecked =
+      std::any_of(rows_.begin(), rows_.end(), [](const TFileRow &r) { return r.Checked; });
+  if (!anyChecked) {
+    row = 0;
+    SelectRow(row);
+  }
+  preview_->Stop(); // one player at a time: the dialog plays the file itself
+  TWatermarkWindow dialog(rows_[static_cast<std::size_t>(row)].Record, anyChecked, global_.HelpPage(),
+                          global_.SettingsFile(), this);
+  dialog.exec();
+  RefreshRow(row);
 }
 
 void TMainWindow::SetOutputFolder(const std::string &folder) {

@@ -74,8 +74,11 @@ public:
   void SetQuitWhenDone(bool quit) { quitWhenDone_ = quit; }
   // The Edit menu's "&Crop": the crop dialog on the selected row, modal.
   void OpenCrop();
+  // "&Video Effect && Water Mark": the watermark dialog, modal, on the selected row.
+  void OpenWatermarkWindow();
 
   // ---- for tests and screenshots ----
+  QMenu *EditMenu() const { return editMenu_; }
   TFileListView *FileList() const { return list_; }
   TProfileTreeBox *ProfileTree() const { return tree_; }
   TPreviewPanel *Preview() const { return preview_; }
@@ -146,6 +149,7 @@ private:
   QMenu *editMenu_;
   std::vector<QAction *> addActions_, removeActions_, clearActions_, startActions_;
   QAction *cropAction_ = nullptr;
+  QAction *watermarkAction_ = nullptr;
   TProgressWindow *progress_ = nullptr; // child window, created on first use
   TAboutWindow *about_ = nullptr;       // child window, created on first use
   TSettingsWindow *settings_ = nullptr; // child window, created on first use

@@ -117,7 +117,8 @@ void ApplyPictureEffects(TBitmap &bitmap, int brightness, int contrast, int satu
   ApplyMix(bitmap, tables, MixTable(tables, exposure != 0 ? &exposureTable : nullptr));
 }
 
-void BlendBitmap(TBitmap &frame, const TBitmap &source, int x, int y, int opacity) {
+void BlendBitmap(TBitmap &frame, const TBitmap &source, int x, int y, int opacity,
+                 const std::vector<std::uint8_t> *alpha) {
   // Source rows/columns [s0, s0 + n) land on frame rows/columns [d0, d0 + n).
   const auto span = [](int pos, int sourceSize, int frameSize, int &s0, int &d0) {
     if (pos >= 0) {
@@ -134,11 +135,22 @@ void BlendBitmap(TBitmap &frame, const TBitmap &source, int x, int y, int opacit
   const int cols = span(x, source.Width(), frame.Width(), sx0, dx0);
   if (rows <= 0 || cols <= 0) return;
   const int a = std::clamp(opacity, 0, 255), na = 256 - a;
+  const bool perPixel = alpha && alpha->size() == static_cast<std::size_t>(source.Width()) * source.Height();
   for (int r = 0; r < rows; ++r) {
     std::uint8_t *d = frame.ScanLine(dy0 + r) + dx0 * 3;
     const std::uint8_t *s = source.ScanLine(sy0 + r) + sx0 * 3;
-    for (int i = 0; i < cols * 3; ++i)
-      d[i] = static_cast<std::uint8_t>((d[i] * na + s[i] * a) >> 8);
+    if (!perPixel) {
+      for (int i = 0; i < cols * 3; ++i)
+        d[i] = static_cast<std::uint8_t>((d[i] * na + s[i] * a) >> 8);
+      continue;
+    }
+    // The picture's own transparency scales the opacity pixel by pixel.
+    const std::uint8_t *coverage = alpha->data() + static_cast<std::size_t>(sy0 + r) * source.Width() + sx0;
+    for (int c = 0; c < cols; ++c) {
+      const int pa = (a * coverage[c] + 127) / 255, pna = 256 - pa;
+      for (int k = 0; k < 3; ++k)
+        d[c * 3 + k] = static_cast<std::uint8_t>((d[c * 3 + k] * pna + s[c * 3 + k] * pa) >> 8);
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace tovi {
 
@@ -35,7 +36,9 @@ void ApplyPictureEffects(TBitmap &bitmap, int brightness, int contrast, int satu
 // Blends `source` onto `frame` with its top-left corner at (x, y) (either may be
 // negative; what falls outside the frame is clipped): each channel becomes
 // (frame x (256 - opacity) + source x opacity) >> 8. Opacity 0 leaves the frame as
-// it was; 255 gives 255/256 of the source.
-void BlendBitmap(TBitmap &frame, const TBitmap &source, int x, int y, int opacity);
+// it was; 255 gives 255/256 of the source. With `alpha` (one byte per source pixel, row
+// after row, 255 opaque) each pixel's opacity is opacity x alpha / 255.
+void BlendBitmap(TBitmap &frame, const TBitmap &source, int x, int y, int opacity,
+                 const std::vector<std::uint8_t> *alpha = nullptr);
 
 } // namespace tovi

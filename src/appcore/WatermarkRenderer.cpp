@@ -34,6 +34,17 @@ QFont ToQFont(const TWmFont &f) {
   return font;
 }
 
+// The box of a text watermark as it is stamped (before the opacity): an opaque
+// background fills the whole box, the text sits at its top left corner.
+void DrawTextBox(QImage &image, const TWmRec &mark) {
+  QPainter painter(&image);
+  if (mark.OpaqueBackground) painter.fillRect(image.rect(), ToQColor(mark.BackgroundColor));
+  painter.setRenderHint(QPainter::TextAntialiasing, true);
+  painter.setFont(ToQFont(mark.Font));
+  painter.setPen(ToQColor(mark.Font.Color));
+  painter.drawText(image.rect(), Qt::AlignLeft | Qt::AlignTop, QString::fromStdString(mark.Text));
+}
+
 } // namespace
 
 void EnsureGuiApplication() {
@@ -46,6 +57,11 @@ void EnsureGuiApplication() {
   static QGuiApplication *app = new QGuiApplication(argc, argv);
   (void)app;
 }
+
+struct TWatermarkRenderer::TPicture {
+  TBitmap Pixels;
+  std::vector<std::uint8_t> Alpha; // one byte per pixel; empty for an opaque picture
+};
 
 TWatermarkRenderer::TWatermarkRenderer() = default;
 TWatermarkRenderer::~TWatermarkRenderer() = default;
@@ -76,38 +92,61 @@ void TWatermarkRenderer::StampText(TBitmap &frame, const TWmRec &mark) {
   }
   {
     QImage image = WrapBitmap(box);
-    QPainter painter(&image);
-    // An opaque background fills the whole box, as the editor's preview shows it.
-    if (mark.OpaqueBackground) painter.fillRect(image.rect(), ToQColor(mark.BackgroundColor));
-    painter.setRenderHint(QPainter::TextAntialiasing, true);
-    painter.setFont(ToQFont(mark.Font));
-    painter.setPen(ToQColor(mark.Font.Color));
-    painter.drawText(image.rect(), Qt::AlignLeft | Qt::AlignTop, QString::fromStdString(mark.Text));
+    DrawTextBox(image, mark);
   }
   BlendBitmap(frame, box, mark.TextLeft, mark.TextTop, mark.TextOpacity);
 }
 
-void TWatermarkRenderer::StampPicture(TBitmap &frame, const TBitmap &picture, const TWmRec &mark) {
-  BlendBitmap(frame, picture, mark.PictureLeft, mark.PictureTop, mark.PictureOpacity);
+QImage TWatermarkRenderer::TextLayer(const TWmRec &mark) {
+  QImage image(std::max(1, mark.TextWidth), std::max(1, mark.TextHeight),
+               QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  if (!mark.Text.empty()) DrawTextBox(image, mark);
+  return image;
 }
 
-const TBitmap &TWatermarkRenderer::Picture(const std::string &fileName) {
+void TWatermarkRenderer::StampPicture(TBitmap &frame, const TBitmap &picture, const TWmRec &mark,
+                                      const std::vector<std::uint8_t> *alpha) {
+  BlendBitmap(frame, picture, mark.PictureLeft, mark.PictureTop, mark.PictureOpacity, alpha);
+}
+
+QImage TWatermarkRenderer::PictureLayer(const std::string &fileName) {
+  QImage image(QString::fromStdString(fileName));
+  if (image.isNull()) return image;
+  // Colours without premultiplying, so that a transparent pixel keeps its own colour.
+  return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_BGR888);
+}
+
+const TWatermarkRenderer::TPicture &TWatermarkRenderer::Load(const std::string &fileName) {
   std::lock_guard lock(cacheLock_);
   auto &slot = pictures_[fileName];
   if (!slot) {
-    QImage image(QString::fromStdString(fileName));
+    const QImage image = PictureLayer(fileName);
     if (image.isNull()) {
       pictures_.erase(fileName);
       throw TWatermarkError("Cannot load the watermark picture " + fileName + ".");
     }
-    image = image.convertToFormat(QImage::Format_BGR888);
-    auto bitmap = std::make_unique<TBitmap>(image.width(), image.height());
+    auto picture = std::make_unique<TPicture>();
+    picture->Pixels.SetSize(image.width(), image.height());
+    const QImage bgr = image.convertToFormat(QImage::Format_BGR888);
     for (int y = 0; y < image.height(); ++y)
-      std::memcpy(bitmap->ScanLine(y), image.constScanLine(y), static_cast<std::size_t>(image.width()) * 3);
-    slot = std::move(bitmap);
+      std::memcpy(picture->Pixels.ScanLine(y), bgr.constScanLine(y),
+                  static_cast<std::size_t>(image.width()) * 3);
+    if (image.hasAlphaChannel()) {
+      picture->Alpha.resize(static_cast<std::size_t>(image.width()) * image.height());
+      for (int y = 0; y < image.height(); ++y) {
+        const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+          picture->Alpha[static_cast<std::size_t>(y) * image.width() + x] =
+              static_cast<std::uint8_t>(qAlpha(row[x]));
+      }
+    }
+    slot = std::move(picture);
   }
   return *slot;
 }
+
+const TBitmap &TWatermarkRenderer::Picture(const std::string &fileName) { return Load(fileName).Pixels; }
 
 void TWatermarkRenderer::Render(TBitmap &frame, const TlvFilesRecord &record, std::int64_t ptsUs) {
   ApplyPictureEffects(frame, record.Brightness, record.Contrast, record.Saturation, record.Exposure);
@@ -116,7 +155,8 @@ void TWatermarkRenderer::Render(TBitmap &frame, const TlvFilesRecord &record, st
     if (mark.Kind == TWmRec::wkText) {
       StampText(frame, mark);
     } else if (!mark.PictureFile.empty()) {
-      StampPicture(frame, Picture(mark.PictureFile), mark);
+      const TPicture &picture = Load(mark.PictureFile);
+      StampPicture(frame, picture.Pixels, mark, picture.Alpha.empty() ? nullptr : &picture.Alpha);
     }
   }
 }

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "appcore/FileRecord.h"
 
@@ -46,16 +47,27 @@ public:
 
   // Draws one text watermark (its box at TextLeft/TextTop, TextWidth x TextHeight).
   static void StampText(TBitmap &frame, const TWmRec &mark);
-  // Blends one picture at its own size.
-  static void StampPicture(TBitmap &frame, const TBitmap &picture, const TWmRec &mark);
+  // The text box as the editor shows it over the frame: what StampText blends, on a
+  // transparent image where the background is "Transparent" (opacity not applied).
+  static QImage TextLayer(const TWmRec &mark);
+  // Blends one picture at its own size; `alpha` as BlendBitmap takes it (null: opaque).
+  static void StampPicture(TBitmap &frame, const TBitmap &picture, const TWmRec &mark,
+                           const std::vector<std::uint8_t> *alpha = nullptr);
+  // The picture of `fileName` as the editor shows it: with its alpha channel when it has
+  // one (a PNG's transparent parts stay transparent in the output too); null when the
+  // file cannot be read.
+  static QImage PictureLayer(const std::string &fileName);
 
   // The picture of `fileName` as a 24-bit bitmap; cached per file for the renderer's
   // lifetime (one conversion run), so that a picture is read once, not per frame.
   const TBitmap &Picture(const std::string &fileName);
 
 private:
+  struct TPicture; // the pixels and, for a picture with transparency, its alpha
+  const TPicture &Load(const std::string &fileName);
+
   std::mutex cacheLock_; // protects pictures_ (tasks may run side by side)
-  std::map<std::string, std::unique_ptr<TBitmap>> pictures_;
+  std::map<std::string, std::unique_ptr<TPicture>> pictures_;
 };
 
 // The measured size of `text` in `font` (the box the watermark editor gives a new text

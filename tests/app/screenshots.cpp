@@ -2,7 +2,8 @@
 // the main window with three files listed (main-window.png), the output settings,
 // preferences and file information dialogs (settings.png, preferences.png,
 // file-info.png), the crop dialog with a rectangle and adjustments chosen (crop.png), the
-// Trim window with a range chosen (trim.png), the progress window in the middle of a
+// Trim window with a range chosen (trim.png), the Water Mark dialog with a text and a
+// picture over the playing clip (watermark.png), the progress window in the middle of a
 // conversion (progress.png), and the main window playing a clip in its preview panel
 // (preview.png). Run it under an X server (Xvfb); it keeps its settings in a folder of
 // its own.
@@ -12,13 +13,14 @@
 // PROFILE (a code), printed on stdout.
 #include <QAction>
 #include <QApplication>
+#include <QLineEdit>
 #include <QElapsedTimer>
 #include <QProgressBar>
 #include <QScreen>
 #include <QSlider>
+#include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -35,6 +37,7 @@
 #include "app/MainWindow.h"
 #include "app/PreferenceWindow.h"
 #include "app/SettingsWindow.h"
+#include "app/WatermarkWindow.h"
 #include "app/ProgressWindow.h"
 #include "app/TrimWindow.h"
 #include "app/widgets/FileListView.h"
@@ -208,6 +211,38 @@ bool PreviewShot(const std::filesystem::path &clip, const std::filesystem::path 
   return shot.save(QString::fromStdString(png.string()));
 }
 
+// The Water Mark dialog on the selected row: a text typed in place and a picture chosen
+// in the file dialog, over a frame of the playing clip. The dialog is cancelled.
+bool WatermarkShot(tovi::TMainWindow &window, const std::filesystem::path &work,
+                   const std::filesystem::path &image) {
+  const std::string logo = (work / "logo.bmp").string();
+  QImage picture(48, 32, QImage::Format_RGB888);
+  picture.fill(QColor(250, 200, 40));
+  QPainter(&picture).fillRect(8, 8, 32, 16, QColor(40, 60, 160));
+  if (!picture.save(QString::fromStdString(logo))) return false;
+  bool saved = false, ran = false;
+  QTimer poll; // until the dialog runs modally (opening the clip turns the event loop)
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto *dialog = qobject_cast<tovi::TWatermarkWindow *>(QApplication::activeModalWidget());
+    if (ran || !dialog || !dialog->isVisible()) return;
+    ran = true;
+    poll.stop();
+    if (!QTest::qWaitForWindowExposed(dialog)) return;
+    QTest::mouseClick(dialog->Button("Add Text"), Qt::LeftButton);
+    QTest::keyClicks(dialog->TextEditor(), "Tovi");
+    QTest::keyClick(dialog->TextEditor(), Qt::Key_Return);
+    dialog->SetPictureChooser([&] { return logo; });
+    QTest::mouseClick(dialog->Button("Add Image"), Qt::LeftButton);
+    const bool playing = QTest::qWaitFor([&] { return dialog->FramePts() >= 500000; }, 20'000);
+    QTest::qWait(100);
+    saved = playing && dialog->grab().save(QString::fromStdString(image.string()));
+    dialog->reject();
+  });
+  poll.start(20);
+  window.OpenWatermarkWindow();
+  return saved;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -249,6 +284,7 @@ int main(int argc, char **argv) {
     if (!DialogPictures(window, media, images)) status = 1;
     if (!ShootCrop(window, (images / "crop.png").string())) status = 1;
     if (!TrimPicture(window, (images / "trim.png").string())) status = 1;
+    if (!WatermarkShot(window, work, images / "watermark.png")) status = 1;
 
     window.StartConversion();
     tovi::TProgressWindow *progress = window.ProgressWindow();

@@ -158,3 +158,38 @@ TEST_F(Watermarks, PicturesEffectsOrderAndTimeRanges) {
   EXPECT_THROW(renderer.Render(frame, record, 1500000), TWatermarkError);
   renderer.Render(frame, record, 3000000); // outside the range: never loaded
 }
+
+// A PNG's transparency survives: clear pixels leave the frame alone, half-clear ones
+// blend at half the opacity, opaque ones at the full opacity; the editor's layer picture
+// carries the same alpha.
+TEST_F(Watermarks, PictureTransparencyScalesTheOpacity) {
+  tovi::test::TempDir dir;
+  QImage logo(3, 1, QImage::Format_ARGB32);
+  logo.setPixel(0, 0, qRgba(200, 0, 0, 0));
+  logo.setPixel(1, 0, qRgba(200, 0, 0, 128));
+  logo.setPixel(2, 0, qRgba(200, 0, 0, 255));
+  const std::string file = dir.file("logo.png");
+  ASSERT_TRUE(logo.save(QString::fromStdString(file)));
+
+  TlvFilesRecord record;
+  TWmRec p;
+  p.Kind = TWmRec::wkPicture;
+  p.PictureFile = file;
+  p.PictureOpacity = 255;
+  p.End = 10;
+  record.Watermarks.push_back(p);
+  TWatermarkRenderer renderer;
+  TBitmap frame(4, 1);
+  Fill(frame, 0, 0, 0);
+  renderer.Render(frame, record, 0);
+  const std::uint8_t *row = frame.ScanLine(0);
+  EXPECT_EQ(row[0 * 3 + 2], 0) << "a clear pixel";
+  EXPECT_NEAR(row[1 * 3 + 2], 100, 2) << "half clear: half of the colour, not of a darkened one";
+  EXPECT_EQ(row[2 * 3 + 2], (200 * 255) >> 8) << "opaque";
+  EXPECT_EQ(row[3 * 3 + 2], 0) << "beside the picture";
+
+  const QImage layer = TWatermarkRenderer::PictureLayer(file);
+  ASSERT_TRUE(layer.hasAlphaChannel());
+  EXPECT_EQ(qAlpha(layer.pixel(1, 0)), 128);
+  EXPECT_EQ(qRed(layer.pixel(1, 0)), 200);
+}
