@@ -333,6 +333,21 @@ TEST_F(OutputFileTest, AnImageSequenceNeverWritesOverItsSource) {
   std::ifstream again(picture, std::ios::binary);
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()), before)
       << "the source was written over";
+
+  // A source whose own name is the pattern, read as a single picture, is not what the
+  // failed job cleans up after itself.
+  engine_.FreeAll();
+  engine_.Reset();
+  const std::string patternNamed = Out("img%03d.png");
+  fs::copy_file(picture, patternNamed);
+  engine_.ParseOption("f", "png_pipe");
+  ASSERT_TRUE(engine_.AddInputFile(patternNamed)) << engine_.LastErrorText();
+  ASSERT_TRUE(engine_.AddInputFile(picture)) << engine_.LastErrorText();
+  ASSERT_EQ(engine_.AddOutputFile(patternNamed, false), 1) << engine_.LastErrorText();
+  engine_.Start(false);
+  EXPECT_TRUE(engine_.ErrorOccurred());
+  EXPECT_TRUE(fs::exists(patternNamed)) << "a source was removed";
+  EXPECT_EQ(fs::file_size(picture), before.size());
 }
 
 TEST_F(OutputFileTest, CreatedFileGoesWithFreeAllWhenNothingWasWritten) {
