@@ -203,6 +203,9 @@ struct TOutputStream {
 // Members are released in reverse order: the streams' encoders, then the I/O (which
 // needs the context alive), then the context.
 struct TOutputFile {
+  // The job's input files, which the muxer may not open for writing (its context's
+  // opaque points here from the header on); declared first so that it outlives Context.
+  TReadOnlyFiles Sources;
   FormatContextPtr Context;
   std::unique_ptr<TOutputIO> IO; // the open output file; null for a muxer without one
   std::string FileName; // native path; an empty file is deleted when it is closed
@@ -681,7 +684,7 @@ private:
   std::condition_variable pauseChanged_;
   bool paused_ = false;
   bool setupCompleted_ = false;
-  bool outputRefused_ = false; // a muxer refused a packet of this job
+  bool outputRefused_ = false; // a muxer refused a packet, or an output could not be written
   // Decoding and encoding scratch objects, reused for every frame of the job.
   FramePtr decodedFrame_, cropFrame_, encodeFrame_;
   PacketPtr encodedPacket_, copyPacket_;

@@ -87,14 +87,20 @@ void TCustomFFmpeg::WriteFrame(TOutputStreamRecord &ost, AVPacket *packet) {
     if (end != AV_NOPTS_VALUE)
       ost.CurrentPts = std::max(ost.CurrentPts, end + std::max<std::int64_t>(out->duration, 0));
     const int rc = ff::av_interleaved_write_frame(oc, out);
-    if (rc < 0) {
-      // What the muxer refused can no longer make a whole file: it goes (see Run).
+    // A write the file did not take (a full disk) sets the IO's error; the muxer may
+    // still answer 0 for a packet it only buffered, and the job would go on to the end.
+    const int ioError = oc->pb ? oc->pb->error : 0;
+    if (rc < 0 || ioError < 0) {
+      // What the muxer refused or the file did not take can no longer make a whole
+      // file: it goes (see Run).
       outputRefused_ = true;
+      const TOutputFile &file = *outputFiles_.at(size_t(ost.FileIndex));
+      if (ioError < 0) throw FFmpegException(WriteFaultText(file.FileName, ioError));
       const char *codec = ff::avcodec_get_name(stream->codecpar->codec_id);
-      throw FFmpegException(
-          ErrorText(StringFormat("The %s file refused a packet of output stream #%d:%d (%s)",
-                                 oc->oformat->name, ost.FileIndex, ost.StreamIndex, codec),
-                    rc));
+      throw FFmpegException(ErrorText(
+          StringFormat("The %s file %s refused a packet of output stream #%d:%d (%s)", oc->oformat->name,
+                       file.FileName.c_str(), ost.FileIndex, ost.StreamIndex, codec),
+          rc));
     }
   }
   ff::av_packet_unref(packet);

@@ -218,7 +218,7 @@ int TCustomFFmpeg::AddOutputFile(const std::string &fileName, bool join) {
   ++outputCount_;
 
   if ((format->flags & AVFMT_NEEDNUMBER) && !ff::av_filename_number_test(url.c_str()))
-    return fail(ErrorText(fileName, AVERROR(EDOM)));
+    return fail(fileName + ": Number syntax expected in filename");
 
   {
     auto io = std::make_unique<TOutputIO>();

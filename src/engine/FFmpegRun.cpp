@@ -91,15 +91,21 @@ void TCustomFFmpeg::Run() {
   for (int i = 0; i < outputCount_; ++i)
     if (outputFiles_[size_t(i)] && !outputFiles_[size_t(i)]->FileName.empty())
       outputs.insert(outputFiles_[size_t(i)]->FileName);
+  // The name of a muxer that names its files itself ("img%03d.png") is a pattern, which
+  // may be the very name of a source: a source is never removed.
+  TReadOnlyFiles sources;
+  for (int i = 0; i < inputCount_; ++i)
+    if (const AVFormatContext *input = inputFiles_[size_t(i)].Context(); input && input->url)
+      sources.Add(input->url);
 
   stage([this] { Transcode(); });
   stage([this] { TranscodeTearDown(); });
   stage([this] { FreeAll(); });
   if (errorOccurred_ && (!setupCompleted_ || outputRefused_)) {
-    stage([&outputs] {
+    stage([&outputs, &sources] {
       for (const std::string &name : outputs) {
         std::error_code ec;
-        std::filesystem::remove(name, ec);
+        if (!sources.Holds(name)) std::filesystem::remove(name, ec);
       }
     });
   }

@@ -81,7 +81,15 @@ void TCustomFFmpeg::WriteHeaders(const TTranscodeTables &t) {
   const int files = joinMode_ ? std::min(outputCount_, 1) : outputCount_;
   bool allRtp = files > 0;
   for (int i = 0; i < files; ++i) {
-    AVFormatContext *oc = outputFiles_[static_cast<std::size_t>(i)]->Context.get();
+    TOutputFile &file = *outputFiles_[static_cast<std::size_t>(i)];
+    AVFormatContext *oc = file.Context.get();
+    // Files the muxer opens by itself (an image sequence, segments) never replace a source.
+    file.Sources.Clear();
+    for (int k = 0; k < inputCount_; ++k)
+      if (const AVFormatContext *input = inputFiles_[static_cast<std::size_t>(k)].Context();
+          input && input->url)
+        file.Sources.Add(input->url);
+    oc->opaque = &file.Sources;
     if (ff::avformat_write_header(oc, nullptr) < 0)
       FailWithListing(t, FFmpegException::Fmt("Could not write header for output file #%d (incorrect codec parameters ?)", i)
                              .Message());

@@ -266,10 +266,26 @@ void TCustomFFmpeg::FinishTranscode() {
   }
   const int files = joinMode_ ? std::min(outputCount_, 1) : outputCount_;
   for (int i = 0; i < files; ++i) {
-    const int rc = ff::av_write_trailer(outputFiles_[size_t(i)]->Context.get());
-    if (rc < 0) throw FFmpegException(ErrorText("av_write_trailer()", rc));
+    TOutputFile &file = *outputFiles_[size_t(i)];
+    const int rc = ff::av_write_trailer(file.Context.get());
+    if (rc < 0) {
+      // A file without its trailer (an MP4 without its index) plays nowhere: it goes.
+      outputRefused_ = true;
+      throw FFmpegException(IsSystemError(rc) ? WriteFaultText(file.FileName, rc)
+                                              : ErrorText("av_write_trailer() of " + file.FileName, rc));
+    }
   }
   ReportProgress(true, -1);
+  // The trailer flushed what was buffered, but closing can still fail (a network file
+  // system may report a full disk only here): a file that was not closed whole goes too.
+  for (int i = 0; i < files; ++i) {
+    TOutputFile &file = *outputFiles_[size_t(i)];
+    if (!file.IO) continue;
+    if (const int rc = file.IO->Close(); rc < 0) {
+      outputRefused_ = true;
+      throw FFmpegException(WriteFaultText(file.FileName, rc));
+    }
+  }
   TranscodeTearDown();
   completedNormally_ = !stopRequested_;
 }

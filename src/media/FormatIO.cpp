@@ -53,6 +53,13 @@ bool ListHas(const char *list, std::string_view item) {
 
 // Runs on whichever thread the library opens a file from (the thread using `s`).
 int HookOpen(AVFormatContext *s, AVIOContext **pb, const char *url, int flags, AVDictionary **options) {
+  // Only an output context (oformat) carries our TReadOnlyFiles in opaque.
+  if (url && (flags & AVIO_FLAG_WRITE) && s->oformat && s->opaque &&
+      static_cast<const TReadOnlyFiles *>(s->opaque)->Holds(url)) {
+    ff::av_log(s, AV_LOG_ERROR, "%s is an input of this job; it will not be overwritten\n",
+               ContextFileName(url).c_str());
+    return AVERROR(EEXIST);
+  }
   if (url && IsUnicodeURL(url)) {
     if ((s->protocol_whitelist && !ListHas(s->protocol_whitelist, "unicode")) ||
         ListHas(s->protocol_blacklist, "unicode")) {
@@ -96,6 +103,36 @@ int HookClose2(AVFormatContext *s, AVIOContext *pb) {
 }
 
 } // namespace
+
+namespace {
+// The path behind a user's name, a "file:" URL or a "unicode:utf8:" URL; a URL of
+// another protocol gives a name that stat() does not find.
+std::string LocalPath(const std::string &nameOrUrl) {
+  std::string name = ContextFileName(nameOrUrl.c_str());
+  if (name.rfind("file:", 0) == 0) name.erase(0, 5);
+  return name;
+}
+} // namespace
+
+void TReadOnlyFiles::Add(const std::string &nameOrUrl) {
+  struct stat st {};
+  const std::string path = LocalPath(nameOrUrl);
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return;
+  const TIdentity id{static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};
+  for (const TIdentity &known : files_)
+    if (known == id) return;
+  files_.push_back(id);
+}
+
+bool TReadOnlyFiles::Holds(const std::string &nameOrUrl) const {
+  struct stat st {};
+  const std::string path = LocalPath(nameOrUrl);
+  if (files_.empty() || path.empty() || ::stat(path.c_str(), &st) != 0) return false;
+  const TIdentity id{static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};
+  for (const TIdentity &known : files_)
+    if (known == id) return true;
+  return false;
+}
 
 void ForgetCapturedFormatCallbacks() {
   std::lock_guard lock(g_mutex);

@@ -13,19 +13,44 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "media/UnicodeProtocol.h"
 
 namespace tovi {
 
 // Points ctx->io_open/io_close2 to the hooks described above; other URLs still go to
-// the library's own callbacks. Called by the helpers below; public for code that opens
-// format contexts some other way.
+// the library's own callbacks. The hook of an output context also refuses the files of
+// a TReadOnlyFiles its opaque points at. Called by the helpers below; public for code
+// that opens format contexts some other way.
 void InstallUnicodeIOHooks(AVFormatContext *ctx);
 
 // RegisterUnicodeProtocol calls this on every binding of the library: the callbacks the
 // hooks captured from an earlier binding point into code that is gone.
 void ForgetCapturedFormatCallbacks();
+
+// Files a job reads, by identity (device and inode, so that another spelling, a link or
+// a "unicode:utf8:" URL of the same file is the same file). A muxer that opens files by
+// itself (an image sequence "img%03d.png", segments) would otherwise write over a source
+// whose name the pattern happens to give: point the output context's `opaque` at one of
+// these and the io_open hook refuses to open any of them for writing (AVERROR(EEXIST),
+// with a line in the library's log). The object must outlive the context's writes.
+// Filled before the job runs and only read afterwards, from the job's thread.
+class TReadOnlyFiles {
+public:
+  // Adds the file behind a user's name or a "unicode:utf8:" URL; a name that does not
+  // exist (a network URL, a device the kernel cannot stat) is skipped.
+  void Add(const std::string &nameOrUrl);
+  bool Holds(const std::string &nameOrUrl) const;
+  void Clear() { files_.clear(); }
+
+private:
+  struct TIdentity {
+    unsigned long long Device, Inode;
+    bool operator==(const TIdentity &) const = default;
+  };
+  std::vector<TIdentity> files_;
+};
 
 // Closes an input context with avformat_close_input.
 struct TInputContextCloser {

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 namespace tovi {
 namespace {
@@ -30,19 +31,18 @@ struct CodeText {
   const char *text;
 };
 
-// The old libraries' codes first, with their historical values (Windows errno numbers
-// among them), then today's codes. A code listed in both keeps the historical text:
-// -22 is AVERROR(EINVAL) now, and -1163346256 is AVERROR_PATCHWELCOME.
+// The libraries' own codes (tags that are no system error number) with their texts,
+// and the few system errors whose historical wording means the same on Linux. The old
+// libraries also gave texts to -42, -33, -32 and -22, but on Linux those numbers are
+// ENOMSG, EDOM, EPIPE and EINVAL: a broken pipe must not read "End of file", so they
+// are told as system errors now. -10043 was a Windows socket error; no Linux errno
+// comes near it.
 constexpr CodeText kCodeTexts[] = {
-    {-1163346256, "Not yet implemented in FFmpeg"},
+    {AVERROR_PATCHWELCOME, "Not yet implemented in FFmpeg"},
     {-10043, "Unsupported network protocol"},
-    {-42, "Unknown format"},
-    {-33, "Number syntax expected in filename"},
-    {-32, "End of file"},
-    {-22, "Invalid data found when processing input"},
-    {-12, "Not enough memory"},
-    {-5, "I/O error"},
-    {-2, "No such file or directory"},
+    {AVERROR(ENOMEM), "Not enough memory"},
+    {AVERROR(EIO), "I/O error"},
+    {AVERROR(ENOENT), "No such file or directory"},
     {AVERROR_EOF, "End of file"},
     {AVERROR_INVALIDDATA, "Invalid data found when processing input"},
     {AVERROR_BSF_NOT_FOUND, "Bitstream filter not found"},
@@ -55,13 +55,31 @@ constexpr CodeText kCodeTexts[] = {
     {AVERROR_PROTOCOL_NOT_FOUND, "Protocol not found"},
     {AVERROR_STREAM_NOT_FOUND, "Stream not found"},
     {AVERROR_BUG, "Internal bug, should not have happened"},
+    {AVERROR_BUG2, "Internal bug, should not have happened"},
+    {AVERROR_BUFFER_TOO_SMALL, "Buffer too small"},
     {AVERROR_EXIT, "Immediate exit requested"},
     {AVERROR_EXTERNAL, "Generic error in an external library"},
-    {AVERROR(EACCES), "Permission denied"},
-    {AVERROR(ENOSPC), "No space left on device"},
+    {AVERROR_UNKNOWN, "Unknown error occurred"},
+    {AVERROR_EXPERIMENTAL, "Experimental feature"},
+    {AVERROR_INPUT_CHANGED, "Input changed"},
+    {AVERROR_OUTPUT_CHANGED, "Output changed"},
+    {AVERROR_HTTP_BAD_REQUEST, "Server returned 400 Bad Request"},
+    {AVERROR_HTTP_UNAUTHORIZED, "Server returned 401 Unauthorized (authorization failed)"},
+    {AVERROR_HTTP_FORBIDDEN, "Server returned 403 Forbidden (access denied)"},
+    {AVERROR_HTTP_NOT_FOUND, "Server returned 404 Not Found"},
+    {AVERROR_HTTP_OTHER_4XX, "Server returned 4XX Client Error, but not one of 40{0,1,3,4}"},
+    {AVERROR_HTTP_SERVER_ERROR, "Server returned 5XX Server Error reply"},
     // Linux's number for what -10043 meant on Windows.
     {AVERROR(EPROTONOSUPPORT), "Unsupported network protocol"},
 };
+
+// The text of a system error number, in English whatever the process locale (the
+// program's other messages are English too); null for a number the C library does
+// not know. strerrordesc_np keeps no buffer, so it is safe on every thread.
+const char *SystemErrorText(int code) {
+  if (code >= 0 || code < -4095) return nullptr; // AVERROR(e) of a real errno only
+  return strerrordesc_np(-code);
+}
 
 } // namespace
 
@@ -80,10 +98,17 @@ std::string TimeText(std::int64_t us) {
 std::string ErrorCodeText(int code) {
   for (const CodeText &entry : kCodeTexts)
     if (entry.code == code) return entry.text;
+  if (const char *text = SystemErrorText(code)) return text;
   return StringFormat("Error number %d occurred", code);
 }
 
 std::string ErrorText(const std::string &prefix, int code) { return prefix + ": " + ErrorCodeText(code); }
+
+bool IsSystemError(int code) { return SystemErrorText(code) != nullptr; }
+
+std::string WriteFaultText(const std::string &fileName, int code) {
+  return ErrorText("Cannot write " + fileName, code);
+}
 
 std::string CodecDescription(AVCodecID id, std::uint32_t codecTag, bool encoder) {
   const AVCodec *codec = encoder ? ff::avcodec_find_encoder(id) : ff::avcodec_find_decoder(id);

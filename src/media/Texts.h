@@ -14,12 +14,20 @@ namespace tovi {
 // AV_NOPTS_VALUE. A negative time is the text of its absolute value after a "-".
 std::string TimeText(std::int64_t us);
 
-// prefix + ": " + the text of a library error code. The codes of the old libraries keep
-// their historical texts; today's AVERROR codes have texts of their own; any other code
-// gives "Error number <code> occurred". Needs no library.
+// prefix + ": " + the text of a library error code. The libraries' own codes (AVERROR
+// tags such as AVERROR_EOF) have texts of their own; a code that carries a system error
+// number (AVERROR(errno)) gets that error's text, "Read-only file system", "No space
+// left on device", in English; any other code gives "Error number <code> occurred".
+// The prefix is what the error happened to, usually a file name. Needs no library.
 std::string ErrorText(const std::string &prefix, int code);
 // Only the part after the ": ".
 std::string ErrorCodeText(int code);
+// True for AVERROR(e) of a system error number the C library knows (EROFS, ENOSPC...),
+// false for the libraries' own tags and anything else.
+bool IsSystemError(int code);
+// "Cannot write <fileName>: <the code's text>", for a file that did not take what was
+// written to it (a full disk, a file size limit, a vanished folder).
+std::string WriteFaultText(const std::string &fileName, int code);
 
 // The codec of a stream for lists and logs:
 //  1. the codec the library has for the id (encoder or decoder): its short name, plus

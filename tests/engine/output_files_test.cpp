@@ -1,8 +1,10 @@
 // AddOutputFile and the output stream creators on generated media: which streams a file
 // gets, what each encoder context carries, join mode, the refusals and what a refused
 // or unused output leaves on disk.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "EngineTestSupport.h"
 #include "engine/CodecChoice.h"
@@ -299,6 +301,53 @@ TEST_F(OutputFileTest, AnInputIsNeverOverwritten) {
       << engine_.LastErrorText();
   EXPECT_EQ(fs::file_size(copy), size);
   EXPECT_EQ(engine_.OutputFileCount(), 0);
+}
+
+// A muxer that names its files itself: the sequence "img%03d.png" would write its first
+// picture over the source img001.png, which the job reads.
+TEST_F(OutputFileTest, AnImageSequenceNeverWritesOverItsSource) {
+  const std::string picture = Out("img001.png");
+  {
+    TCustomFFmpeg maker;
+    maker.Reset();
+    ASSERT_TRUE(maker.AddInputFile(FixturePath("h264_aac.mp4"))) << maker.LastErrorText();
+    maker.ParseOption("vframes", "1");
+    ASSERT_EQ(maker.AddOutputFile(picture, false), 1) << maker.LastErrorText();
+    maker.Start(false);
+    ASSERT_TRUE(maker.CompletedNormally()) << maker.ErrorMessage();
+  }
+  std::ifstream in(picture, std::ios::binary);
+  const std::string before((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(before.empty());
+
+  ASSERT_TRUE(engine_.AddInputFile(picture)) << engine_.LastErrorText();
+  engine_.ParseOption("s", "32x24");
+  ASSERT_EQ(engine_.AddOutputFile(Out("img%03d.png"), false), 1) << engine_.LastErrorText();
+  engine_.Start(false);
+  EXPECT_TRUE(engine_.ErrorOccurred());
+  const auto lines = log_.Lines();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const test::LoggedLine &line) {
+    return line.Text.find(picture + " is an input of this job; it will not be overwritten") !=
+           std::string::npos;
+  }));
+  std::ifstream again(picture, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()), before)
+      << "the source was written over";
+
+  // A source whose own name is the pattern, read as a single picture, is not what the
+  // failed job cleans up after itself.
+  engine_.FreeAll();
+  engine_.Reset();
+  const std::string patternNamed = Out("img%03d.png");
+  fs::copy_file(picture, patternNamed);
+  engine_.ParseOption("f", "png_pipe");
+  ASSERT_TRUE(engine_.AddInputFile(patternNamed)) << engine_.LastErrorText();
+  ASSERT_TRUE(engine_.AddInputFile(picture)) << engine_.LastErrorText();
+  ASSERT_EQ(engine_.AddOutputFile(patternNamed, false), 1) << engine_.LastErrorText();
+  engine_.Start(false);
+  EXPECT_TRUE(engine_.ErrorOccurred());
+  EXPECT_TRUE(fs::exists(patternNamed)) << "a source was removed";
+  EXPECT_EQ(fs::file_size(picture), before.size());
 }
 
 TEST_F(OutputFileTest, CreatedFileGoesWithFreeAllWhenNothingWasWritten) {

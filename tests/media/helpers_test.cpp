@@ -33,21 +33,39 @@ TEST(Texts, TimeTextCarriesUnitsAndNeverWrapsOrTruncatesHours) {
   EXPECT_EQ(TimeText(AV_NOPTS_VALUE + 1), "-2562047788:00:54.775");
 }
 
-TEST(Texts, ErrorTextKeepsHistoricalTextsAndKnowsTodaysCodes) {
+// What a user reads when a file cannot be written or read: a system error in words
+// after the file's name, never a bare number, and never the text an old library gave
+// the same number on another system (-32 is a broken pipe here, not the end of a file).
+TEST(Texts, ErrorTextTellsSystemErrorsInWordsAndKeepsTheLibrarysOwnCodes) {
   EXPECT_EQ(ErrorText("a.avi", -2), "a.avi: No such file or directory");
-  EXPECT_EQ(ErrorText("a.avi", -7), "a.avi: Error number -7 occurred");
+  EXPECT_EQ(ErrorText("/out/a.mp4", AVERROR(EROFS)), "/out/a.mp4: Read-only file system");
+  EXPECT_EQ(ErrorText("a.mp4", AVERROR(ENOSPC)), "a.mp4: No space left on device");
+  EXPECT_EQ(ErrorCodeText(AVERROR(EACCES)), "Permission denied");
+  EXPECT_EQ(ErrorCodeText(AVERROR(EISDIR)), "Is a directory");
+  EXPECT_EQ(ErrorCodeText(AVERROR(ENAMETOOLONG)), "File name too long");
+  EXPECT_EQ(ErrorCodeText(AVERROR(EFBIG)), "File too large");
+  EXPECT_EQ(ErrorCodeText(AVERROR(EAGAIN)), "Resource temporarily unavailable");
+  EXPECT_EQ(ErrorText("a.avi", -7), "a.avi: Argument list too long");
+  // Numbers the old table gave other meanings are Linux's errors now.
+  EXPECT_EQ(ErrorCodeText(AVERROR(EPIPE)), "Broken pipe");
+  EXPECT_EQ(ErrorCodeText(AVERROR(EINVAL)), "Invalid argument");
+  EXPECT_EQ(ErrorCodeText(-33), "Numerical argument out of domain");
+  EXPECT_EQ(ErrorCodeText(-42), "No message of desired type");
+  // The library's own codes and the old Windows number keep their texts.
   EXPECT_EQ(ErrorText("x", -10043), "x: Unsupported network protocol");
-  EXPECT_EQ(ErrorText("x", -42), "x: Unknown format");
-  // Codes that are both historical and current keep the historical text.
-  EXPECT_EQ(ErrorCodeText(AVERROR(EINVAL)), "Invalid data found when processing input");
   EXPECT_EQ(ErrorCodeText(AVERROR_PATCHWELCOME), "Not yet implemented in FFmpeg");
   EXPECT_EQ(ErrorCodeText(AVERROR_EOF), "End of file");
   EXPECT_EQ(ErrorCodeText(AVERROR_INVALIDDATA), "Invalid data found when processing input");
   EXPECT_EQ(ErrorCodeText(AVERROR_ENCODER_NOT_FOUND), "Encoder not found");
   EXPECT_EQ(ErrorCodeText(AVERROR_OPTION_NOT_FOUND), "Option not found");
   EXPECT_EQ(ErrorCodeText(AVERROR_EXTERNAL), "Generic error in an external library");
-  EXPECT_EQ(ErrorCodeText(AVERROR(ENOSPC)), "No space left on device");
-  EXPECT_EQ(ErrorCodeText(AVERROR(EAGAIN)), "Error number -11 occurred");
+  // Neither a system error nor a library code: the number, as before.
+  EXPECT_EQ(ErrorText("a.avi", -4096), "a.avi: Error number -4096 occurred");
+  EXPECT_EQ(ErrorCodeText(-123456), "Error number -123456 occurred");
+  EXPECT_TRUE(IsSystemError(AVERROR(EROFS)));
+  EXPECT_FALSE(IsSystemError(AVERROR_EOF));
+  EXPECT_EQ(WriteFaultText("/out/a.mp4", AVERROR(ENOSPC)),
+            "Cannot write /out/a.mp4: No space left on device");
 }
 
 TEST(Texts, ByteSizeBoundariesBelongToTheSmallerUnit) {
