@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,8 +37,13 @@ namespace {
 
 constexpr int kRounds = 20;
 constexpr int kWidth = 176, kHeight = 144, kFrames = 50, kRate = 25;
-// How long each waiting call is left to settle into its wait before Stop.
-constexpr auto kSettle = std::chrono::milliseconds(300);
+// How long each waiting call is left to settle into its wait before Stop: 300 ms and a
+// seeded share of 100 ms, so that the stop lands anywhere in the reader's short poll
+// steps rather than always at the same point of one.
+std::chrono::microseconds Settle() {
+  static std::mt19937 random(15);
+  return std::chrono::microseconds(300000 + std::uniform_int_distribution<int>(0, 99999)(random));
+}
 
 [[noreturn]] void Fail(const std::string &what) {
   std::fprintf(stderr, "stall_bench: %s\n", what.c_str());
@@ -121,7 +127,8 @@ double OneStop(const std::function<void()> &call, const std::function<void()> &s
     call();
     ended = true;
   });
-  std::this_thread::sleep_for(kSettle);
+  std::this_thread::sleep_for(Settle());
+  if (ended) Fail("a call meant to wait on a pipe ended by itself");
   const auto start = std::chrono::steady_clock::now();
   stop();
   while (!ended && MsSince(start) < 30000)
@@ -194,7 +201,7 @@ int main() {
             fs::remove(output);
             if (!converter.SetOutputFile(task, output, &out)) Fail(converter.LastErrorText());
             converter.StartTask(1);
-            std::this_thread::sleep_for(kSettle);
+            std::this_thread::sleep_for(Settle());
             const auto start = std::chrono::steady_clock::now();
             converter.Stop(true);
             h = false; // Stop(true) returns once the job has ended
@@ -226,7 +233,7 @@ int main() {
             pipe.Feed(bytes);
             TFFPlayer player;
             if (!player.Open(pipe.Name(), 0, false)) Fail(player.LastErrorText());
-            std::this_thread::sleep_for(kSettle);
+            std::this_thread::sleep_for(Settle());
             const auto start = std::chrono::steady_clock::now();
             player.Stop(true);
             h = false;
