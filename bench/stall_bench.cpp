@@ -223,7 +223,7 @@ int main() {
     TPipe pipe(pipeName(), kind);
     if (!pipe.Ready()) Fail("mkfifo");
     TFFPlayer player;
-    return OneStop([&] { (void)player.Open(pipe.Name(), 0, false); }, [&] { player.Stop(true); }, pipe, h);
+    return OneStop([&] { (void)player.Open(pipe.Name(), 0, false); }, [&] { player.Stop(false); }, pipe, h);
   };
   hung += Measure("player Open, silent pipe", [&](bool &h) { return openRound(TPipe::Silent, h); }).hung;
   hung += Measure("player Open, no writer", [&](bool &h) { return openRound(TPipe::NoWriter, h); }).hung;

@@ -384,8 +384,9 @@ std::unique_ptr<TPlayContext> StartPlayContext(TPlayerCore &core, const std::str
   WaitWhileOpenState(*ctx, 0);
   publishOpening(nullptr);
   if (ctx->openState == 1 && ctx->abortRequest) {
-    // Stopped after the demux thread had opened the file: it quits on the abort.
-    ctx->demuxThread.join();
+    // Stopped after the demux thread had opened the file: it quits on the abort (woken
+    // from a blocked read like any closing context).
+    ClosePlayContext(*ctx);
     core.Fail(fileName + ": opening stopped");
     core.ResetPerFileFields();
     return nullptr;

@@ -4,8 +4,8 @@
 // hands every picture it is about to show to OnHook as a 24-bit bitmap.
 //
 // Threads: every public operation is called from the user-interface thread, except
-// that Stop may also come from another thread (or from a main-thread call Open serves
-// while it waits) to end an Open that waits for its file.
+// that Stop(false) may also come from another thread (or from a main-thread call Open
+// serves while it waits) to end an Open that waits for its file.
 // OnFileOpen, OnPosition and OnState run there too when TriggerEventInMainThread is set
 // (through RunInMainThread), else on the thread that raises them. OnHook always runs
 // on the video decode thread. The player never throws to its host: failures are logged

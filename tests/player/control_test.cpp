@@ -204,9 +204,11 @@ TEST_F(ControlTest, StopEndsAnOpenThatWaitsOnAStalledPipe) {
       opened = player.Open(name, 0, false);
       ended = true;
     });
-    EXPECT_TRUE(StopUntilEnded([&] { player.Stop(true); }, [&] { return ended.load(); })) << "Open waited on";
+    EXPECT_TRUE(StopUntilEnded([&] { player.Stop(false); }, [&] { return ended.load(); }))
+        << "Open waited on";
     pipe.Release(); // lets an Open that ignored the stop end
     opener.join();
+    player.Stop(true); // nothing left to wait for
     EXPECT_FALSE(opened);
     EXPECT_EQ(player.LastErrorText(), name + ": opening stopped");
 
