@@ -171,13 +171,14 @@ TEST_F(ProbeErrors, AttachedContextIsNeverClosedByTheProbe) {
 }
 
 // A pipe that stays silent keeps LoadFile waiting for its first bytes, one nobody
-// writes to keeps it waiting for a writer; Stop from another thread ends both, and the probe is left
-// without a file but able to load the next one.
+// writes to keeps it waiting for a writer; Stop from another thread ends both, and the
+// probe is left without a file but able to load the next one. The silent pipe's name
+// has a colon, so it is read as a "unicode:utf8:" URL; the other by its plain name.
 TEST_F(ProbeErrors, StopEndsLoadFileOnAStalledPipe) {
   test::TempDir dir;
   for (const auto kind : {test::TStalledPipe::Silent, test::TStalledPipe::NoWriter}) {
     SCOPED_TRACE(kind == test::TStalledPipe::Silent ? "silent writer" : "no writer");
-    const std::string name = dir.file(kind == test::TStalledPipe::Silent ? "silent.ts" : "lonely.ts");
+    const std::string name = dir.file(kind == test::TStalledPipe::Silent ? "silent:pipe.ts" : "lonely.ts");
     test::TStalledPipe pipe(name, kind);
     ASSERT_TRUE(pipe.Ready());
     TAVProbe probe;
