@@ -66,9 +66,14 @@ void TCustomAVProbe::CheckLibraries() {
   }
 }
 
+int TCustomAVProbe::LoadInterrupt(void *probe) {
+  return static_cast<const TCustomAVProbe *>(probe)->stopRequested_ ? 1 : 0;
+}
+
 bool TCustomAVProbe::LoadFile(const std::string &fileName, const std::string &formatName) {
   CheckLibraries();
   CloseFile();
+  stopRequested_ = false;
 
   const AVInputFormat *format = nullptr;
   if (!formatName.empty()) {
@@ -79,8 +84,17 @@ bool TCustomAVProbe::LoadFile(const std::string &fileName, const std::string &fo
     }
   }
 
+  // A pipe or device may keep the open and the stream probe waiting for ever; Stop
+  // reaches them through this callback.
+  const AVIOInterruptCB interrupt{&TCustomAVProbe::LoadInterrupt, this};
+  const auto stopped = [&] {
+    Report(llInfo, fileName + ": opening stopped");
+    CloseFile();
+    return false;
+  };
   TInputFile input;
-  int rc = OpenInputFile(fileName, format, nullptr, input);
+  int rc = OpenInputFile(fileName, format, nullptr, input, &interrupt);
+  if (rc < 0 && stopRequested_) return stopped();
   if (rc < 0) {
     Report(llError, ErrorText(fileName, rc));
     CloseFile();
@@ -93,6 +107,8 @@ bool TCustomAVProbe::LoadFile(const std::string &fileName, const std::string &fo
   // Not under CodecLock(): 5.1 serialises the decoders that need it itself, and this
   // may read for a long time while library lines wait for the main thread.
   rc = ff::avformat_find_stream_info(input.Context(), nullptr);
+  // A stop during the stream probe may leave it "successful" with half the streams.
+  if (stopRequested_) return stopped();
   if (rc < 0) {
     Report(llError, fileName + ": could not find codec parameters");
     CloseFile();

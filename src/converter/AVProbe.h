@@ -6,13 +6,15 @@
 // LastErrorText, which also goes to the log router with the probe as sender. Only a
 // missing media library raises (std::runtime_error).
 //
-// Threads: a probe is used by one thread at a time. An attached context must not be
-// used by another thread while the probe reads it.
+// Threads: a probe is used by one thread at a time, except Stop, which any thread may
+// call while LoadFile runs. An attached context must not be used by another thread
+// while the probe reads it.
 //
 // Hazard: an opened file is closed through the bound libraries, so close the probe
 // (or let it go) before the libraries are unloaded.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -36,7 +38,12 @@ public:
   // format: %s"), the file cannot be opened (ErrorText of the name) or its streams
   // cannot be read ("%s: could not find codec parameters").
   // Throws std::runtime_error when avcodec, avformat, avutil or swscale is not loaded.
+  // A LoadFile that Stop ends fails with "<name>: opening stopped".
   bool LoadFile(const std::string &fileName, const std::string &formatName = {});
+  // Ends the LoadFile running on another thread, also one that waits for data that
+  // never comes (a pipe no program writes to, a silent device). Any thread. Meant for
+  // the LoadFile in progress: the next LoadFile starts afresh.
+  void Stop() { stopRequested_ = true; }
   // Reads an already opened container (after avformat_find_stream_info) without owning
   // it: CloseFile and destruction leave it open. Null just closes. Throws like LoadFile.
   virtual void AttachContext(AVFormatContext *context);
@@ -89,12 +96,15 @@ private:
   const AVStream *StreamOfType(int index, AVMediaType type);
   bool IsStreamOfType(int index, AVMediaType type);
   void ResetCounts();
+  // The interrupt callback of the file LoadFile opens; runs on LoadFile's thread.
+  static int LoadInterrupt(void *probe);
 
   TInputFile input_;                   // the file LoadFile opened; empty when attached
   AVFormatContext *context_ = nullptr; // input_'s context, an attached one, or null
   std::string fileName_;               // the name given to LoadFile
   std::string lastErrorText_;
   std::string forcedFormat_;
+  std::atomic<bool> stopRequested_{false}; // set by Stop, cleared when LoadFile starts
 
   std::int64_t fileSize_ = -1;
   std::int32_t streamCount_ = -1;

@@ -120,7 +120,7 @@ int TCustomConverter::AddTask(const std::string &fileName, TInputOptions *inputO
     task->SetThreadCount(engineThreadCount_);
     task->SetOnPreviewBitmap([this](TCustomFFmpeg &engine, const TBitmap &bitmap, int frame,
                                     std::int64_t pts) { DoPreviewBitmap(engine, bitmap, frame, pts); });
-    if (!OpenTaskInput(*task, fileName, inputOptions)) return -1;
+    if (!OpenTaskInput(task, fileName, inputOptions)) return -1;
     task->SetOnProgress([this](TCustomFFmpeg &engine, int file, int frame, int fps, float quality,
                                float bitRate, std::int64_t size, std::int64_t time, std::int64_t total) {
       DoProgress(engine, file, frame, fps, quality, bitRate, size, time, total);
@@ -133,15 +133,35 @@ int TCustomConverter::AddTask(const std::string &fileName, TInputOptions *inputO
   return tasks_.Add(std::move(task));
 }
 
-bool TCustomConverter::OpenTaskInput(TFFmpeg &task, const std::string &fileName,
+bool TCustomConverter::OpenTaskInput(const std::shared_ptr<TFFmpeg> &taskPtr, const std::string &fileName,
                                      TInputOptions *inputOptions) {
+  TFFmpeg &task = *taskPtr;
   if (inputOptions) {
     if (inputOptions->FileName.empty()) inputOptions->FileName = fileName;
     task.StoreInputOptions(task.InputFileCount(), *inputOptions);
     ApplyInputOptions(task, *inputOptions);
   }
-  if (!task.AddInputFile(fileName)) {
-    SetLastError(task.LastErrorText());
+  // Stop reaches the engine while it opens the input; forgotten however the open ends.
+  struct TOpening {
+    TCustomConverter &owner;
+    TOpening(TCustomConverter &o, const std::shared_ptr<TFFmpeg> &task) : owner(o) {
+      std::lock_guard lock(owner.openingMutex_);
+      owner.opening_ = task;
+      owner.openingStopped_ = false;
+    }
+    ~TOpening() {
+      std::lock_guard lock(owner.openingMutex_);
+      owner.opening_.reset();
+    }
+    bool Stopped() const {
+      std::lock_guard lock(owner.openingMutex_);
+      return owner.openingStopped_;
+    }
+  } opening(*this, taskPtr);
+  const bool opened = task.AddInputFile(fileName);
+  const bool stopped = opening.Stopped();
+  if (!opened) {
+    SetLastError(stopped ? fileName + ": opening stopped" : task.LastErrorText());
     return false;
   }
   task.InputProbe(task.InputFileCount() - 1);
@@ -160,7 +180,7 @@ bool TCustomConverter::AddInputFile(int taskIndex, const std::string &fileName, 
     return false;
   }
   try {
-    return OpenTaskInput(*task, fileName, inputOptions);
+    return OpenTaskInput(task, fileName, inputOptions);
   } catch (const std::exception &error) {
     SetLastError(error.what());
     return false;
@@ -389,6 +409,13 @@ void TCustomConverter::Stop(bool wait) {
   {
     std::lock_guard lock(terminateLock_);
     notStarted_ = 0;
+  }
+  {
+    std::lock_guard lock(openingMutex_);
+    if (opening_) {
+      opening_->Stop(false); // the engine's input reads ask its stop flag
+      openingStopped_ = true;
+    }
   }
   // From inside a handler the job may be waiting for us: ask, do not wait.
   tasks_.Stop(wait && tHandlerDepth == 0);

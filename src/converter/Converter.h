@@ -29,6 +29,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -124,7 +125,9 @@ public:
   void Pause();
   void Resume();
   // Stops running tasks (with wait: returns when they have ended) and ends those not
-  // yet started; their notices and the all-ended notice follow.
+  // yet started; their notices and the all-ended notice follow. Also ends an AddTask or
+  // AddInputFile that waits for its input (a pipe that stays silent): it fails with
+  // "<name>: opening stopped". For that one purpose Stop may come from any thread.
   void Stop(bool wait);
   // Destroys every task and returns to idle. Refused while working, unless all tasks
   // have ended.
@@ -181,7 +184,8 @@ private:
   void CheckWorking(const char *operation) const;
   // Applies the input record (when given) and opens the next input of `task`; false
   // with LastErrorText. Raises what the engine raises.
-  bool OpenTaskInput(TFFmpeg &task, const std::string &fileName, TInputOptions *inputOptions);
+  bool OpenTaskInput(const std::shared_ptr<TFFmpeg> &task, const std::string &fileName,
+                     TInputOptions *inputOptions);
   void SetLastError(std::string text);
   int TaskIndexOf(const TCustomFFmpeg &engine) const;
   // Under terminateLock_.
@@ -198,6 +202,12 @@ private:
 
   TAVProbe probe_;
   TFFmpegList tasks_;
+
+  // The task whose input AddTask/AddInputFile is opening, so that Stop reaches a read
+  // that waits for data; openingStopped_ records that it did.
+  mutable std::mutex openingMutex_; // protects opening_ and openingStopped_
+  std::shared_ptr<TFFmpeg> opening_;
+  bool openingStopped_ = false;
 
   mutable std::mutex errorMutex_; // protects lastErrorText_
   std::string lastErrorText_;

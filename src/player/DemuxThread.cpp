@@ -149,11 +149,16 @@ bool OpenInput(TPlayContext &ctx) {
   const AVIOInterruptCB interrupt{&DecodeInterrupt, &ctx};
   const int rc = OpenInputFile(ctx.fileName, nullptr, options.Out(), ctx.input, &interrupt);
   if (rc < 0) {
-    core.Fail(ErrorText(ctx.fileName, rc));
+    core.Fail(ctx.abortRequest ? ctx.fileName + ": opening stopped" : ErrorText(ctx.fileName, rc));
     return false;
   }
   AVFormatContext *ic = ctx.ic = ctx.input.Context();
-  if (ff::avformat_find_stream_info(ic, nullptr) < 0) {
+  const int found = ff::avformat_find_stream_info(ic, nullptr);
+  if (ctx.abortRequest) {
+    core.Fail(ctx.fileName + ": opening stopped");
+    return false;
+  }
+  if (found < 0) {
     core.Fail(StringFormat("%s: could not find codec parameters", ctx.fileName.c_str()));
     return false;
   }
@@ -363,13 +368,29 @@ std::unique_ptr<TPlayContext> StartPlayContext(TPlayerCore &core, const std::str
   }
   ctx->fileName = fileName;
   TPlayContext &ref = *ctx;
+  // From here until the open has ended, Stop reaches the context through openingCtx.
+  const auto publishOpening = [&core](TPlayContext *opening) {
+    std::lock_guard<std::mutex> lock(core.ctxMutex);
+    core.openingCtx = opening;
+  };
+  publishOpening(ctx.get());
   try {
     ctx->demuxThread = std::thread([&ref] { DemuxThreadBody(ref); });
   } catch (const std::system_error &) {
+    publishOpening(nullptr);
     core.Fail("SDL_CreateThread() failed.");
     return nullptr;
   }
   WaitWhileOpenState(*ctx, 0);
+  publishOpening(nullptr);
+  if (ctx->openState == 1 && ctx->abortRequest) {
+    // Stopped after the demux thread had opened the file: it quits on the abort (woken
+    // from a blocked read like any closing context).
+    ClosePlayContext(*ctx);
+    core.Fail(fileName + ": opening stopped");
+    core.ResetPerFileFields();
+    return nullptr;
+  }
   if (ctx->openState == 1) {
     if (!ctx->HasVideo() && !core.disableDisplay) ctx->showAudio = true;
     RegisterLiveContext(ctx.get());

@@ -3,7 +3,9 @@
 // steps, seeks and stops; reports the opened file, the position and its state, and
 // hands every picture it is about to show to OnHook as a 24-bit bitmap.
 //
-// Threads: every public operation is called from the user-interface thread.
+// Threads: every public operation is called from the user-interface thread, except
+// that Stop(false) may also come from another thread (or from a main-thread call Open
+// serves while it waits) to end an Open that waits for its file.
 // OnFileOpen, OnPosition and OnState run there too when TriggerEventInMainThread is set
 // (through RunInMainThread), else on the thread that raises them. OnHook always runs
 // on the video decode thread. The player never throws to its host: failures are logged
@@ -74,6 +76,9 @@ public:
   // ---- operations ----
   // Plays `fileName` (UTF-8) in the window `screenHandle` (an X11 window id; 0 = a
   // window of the player's own), paused after its first pictures when `paused`.
+  // Open waits until the file is opened and its streams are known; a Stop meanwhile
+  // makes it give up ("<name>: opening stopped"), also while a pipe or device stays
+  // silent.
   bool Open(const std::string &fileName, std::uintptr_t screenHandle, bool paused = false);
   void Stop(bool wait);
   void Pause();

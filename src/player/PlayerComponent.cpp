@@ -283,6 +283,8 @@ void TCustomPlayer::Stop(bool wait) {
       core.stepRequest = false;
       PushUserEvent(FF_QUIT_EVENT, ctx);
     }
+    // An Open still waiting for its file gives up and returns false.
+    if (core.openingCtx) core.openingCtx->abortRequest = true;
   }
   if (!wait) return;
 

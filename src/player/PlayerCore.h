@@ -82,7 +82,11 @@ public:
   // playerLock throughout, clears the pointer under ctxMutex and then frees the record.
   std::atomic<TPlayContext *> ctx{nullptr};
   std::unique_ptr<TPlayContext> ownedCtx; // the record `ctx` points to
-  // Guards ctx/ownedCtx against teardown while a user-interface operation or the video
+  // The context Open is still opening (its demux thread may wait for data that never
+  // comes); Stop aborts it. Set and cleared by StartPlayContext, read by Stop, both
+  // under ctxMutex.
+  TPlayContext *openingCtx = nullptr;
+  // Guards ctx/ownedCtx/openingCtx against teardown while a user-interface operation or the video
   // thread's step works on the context. Held only for short steps, never while a
   // thread is joined.
   std::mutex ctxMutex;

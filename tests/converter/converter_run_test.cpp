@@ -5,11 +5,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 
 #include "ConverterTestSupport.h"
 #include "media/Bitmap.h"
+#include "support/StalledPipe.h"
 
 using namespace tovi;
 using namespace tovi::test;
@@ -348,6 +351,76 @@ TEST_F(ConverterRunTest, AllEndedHandlerMayClearTheTasks) {
     EXPECT_TRUE(cleared);
     EXPECT_FALSE(converter_.Working());
     EXPECT_EQ(converter_.TaskCount(), 0);
+  }
+}
+
+// A task's input that stops delivering: while the task is being added (nothing written
+// yet, or no writer at all) Stop makes AddTask give up; while the job runs, Stop ends
+// it with a stopped notice, never a finished one.
+TEST_F(ConverterRunTest, StopEndsTasksWhoseInputPipeStalls) {
+  for (const auto kind : {TStalledPipe::Silent, TStalledPipe::NoWriter}) {
+    SCOPED_TRACE(kind == TStalledPipe::Silent ? "adding: silent writer" : "adding: no writer");
+    const std::string name = dir_.file(kind == TStalledPipe::Silent ? "silent.mpg" : "lonely.mpg");
+    TStalledPipe pipe(name, kind);
+    ASSERT_TRUE(pipe.Ready());
+    std::atomic<bool> ended{false};
+    std::atomic<int> index{0};
+    std::thread adder([&] {
+      index = converter_.AddTask(name);
+      ended = true;
+    });
+    EXPECT_TRUE(StopUntilEnded([&] { converter_.Stop(false); }, [&] { return ended.load(); }))
+        << "AddTask waited on";
+    pipe.Release(); // lets an AddTask that ignored the stop end
+    adder.join();
+    EXPECT_EQ(index, -1);
+    EXPECT_EQ(converter_.LastErrorText(), name + ": opening stopped");
+    EXPECT_EQ(converter_.TaskCount(), 0);
+  }
+
+  SCOPED_TRACE("running");
+  const std::string name = dir_.file("stalled.mpg");
+  TStalledPipe pipe(name, TStalledPipe::Silent);
+  ASSERT_TRUE(pipe.Ready());
+  std::ifstream in(FixturePath("mpeg2_mp2.mpg"), std::ios::binary);
+  pipe.Feed({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
+  TInputOptions input;
+  // A program stream announces no streams: a short probe keeps the open within the data.
+  input.ExtOptions = "analyzeduration=500000";
+  const int task = converter_.AddTask(name, &input);
+  ASSERT_EQ(task, 0) << converter_.LastErrorText();
+  TOutputOptions out;
+  InitOutputOptions(out);
+  out.VideoCodec = "mpeg4";
+  out.AudioCodec = "mp2";
+  const std::string output = dir_.file("from_pipe.mkv");
+  ASSERT_TRUE(converter_.SetOutputFile(task, output, &out)) << converter_.LastErrorText();
+  std::atomic<int> reports{0};
+  converter_.SetOnProgress([&](TCustomConverter &, PProgressInfo) { ++reports; });
+  converter_.StartTask(1);
+  // Usually the job has read what there is by then and waits; either way works.
+  for (int i = 0; i < 300 && reports < 1; ++i)
+    std::this_thread::sleep_for(10ms);
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    converter_.Stop(true);
+    stopped = true;
+  });
+  const bool ended = StopUntilEnded([] {}, [&] { return stopped.load(); });
+  EXPECT_TRUE(ended) << "the job waited on";
+  pipe.Release();
+  stopper.join();
+  ASSERT_TRUE(recorder_.WaitAllEnded());
+  ASSERT_TRUE(WaitNotices(2));
+  for (const TNotice &n : recorder_.Notices())
+    if (n.Info.TaskIndex == task) {
+      EXPECT_FALSE(n.Info.Finished);
+      EXPECT_FALSE(n.Info.Exception) << n.Info.ExceptionMsg;
+    }
+  converter_.ClearTasks();
+  // Whatever was written before the stop is a readable file, not a broken one.
+  if (fs::exists(output)) {
+    EXPECT_GT(OutputDuration(output), 0);
   }
 }
 

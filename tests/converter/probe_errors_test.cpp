@@ -2,13 +2,16 @@
 // contexts it does not own.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <stdexcept>
+#include <thread>
 
 #include "converter/AVProbe.h"
 #include "converter/ProbeTestSupport.h"
 #include "media/FFmpegLoader.h"
 #include "media/Owners.h"
+#include "support/StalledPipe.h"
 #include "support/TestMedia.h"
 
 using namespace tovi;
@@ -165,6 +168,36 @@ TEST_F(ProbeErrors, AttachedContextIsNeverClosedByTheProbe) {
   probe.AttachContext(input.Context());
   probe.AttachContext(nullptr); // how the player detaches
   ExpectNoFile(probe);
+}
+
+// A pipe that stays silent keeps LoadFile waiting for its first bytes, one nobody
+// writes to keeps it waiting for a writer; Stop from another thread ends both, and the
+// probe is left without a file but able to load the next one. The silent pipe's name
+// has a colon, so it is read as a "unicode:utf8:" URL; the other by its plain name.
+TEST_F(ProbeErrors, StopEndsLoadFileOnAStalledPipe) {
+  test::TempDir dir;
+  for (const auto kind : {test::TStalledPipe::Silent, test::TStalledPipe::NoWriter}) {
+    SCOPED_TRACE(kind == test::TStalledPipe::Silent ? "silent writer" : "no writer");
+    const std::string name = dir.file(kind == test::TStalledPipe::Silent ? "silent:pipe.ts" : "lonely.ts");
+    test::TStalledPipe pipe(name, kind);
+    ASSERT_TRUE(pipe.Ready());
+    TAVProbe probe;
+    std::atomic<bool> ended{false}, loaded{true};
+    std::thread loader([&] {
+      loaded = probe.LoadFile(name);
+      ended = true;
+    });
+    EXPECT_TRUE(test::StopUntilEnded([&] { probe.Stop(); }, [&] { return ended.load(); }))
+        << "LoadFile waited on";
+    pipe.Release(); // lets a LoadFile that ignored the stop end
+    loader.join();
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(probe.LastErrorText(), name + ": opening stopped");
+    ExpectNoFile(probe);
+    // The stop belonged to that call only.
+    EXPECT_TRUE(probe.LoadFile(test::FixturePath("audio_only.mp3"))) << probe.LastErrorText();
+    EXPECT_EQ(probe.AudioStreamCount(), 1);
+  }
 }
 
 } // namespace

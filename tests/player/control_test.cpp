@@ -9,6 +9,7 @@
 
 #include "PlayerTestSupport.h"
 #include "media/MainThread.h"
+#include "support/StalledPipe.h"
 
 using namespace tovi;
 using namespace tovi::test;
@@ -186,6 +187,38 @@ TEST_F(ControlTest, StopWithWaitingReturnsWhileTheReaderIsBlocked) {
   }
   cv.notify_all();
   writer.join();
+}
+
+// Open waits for the file's first bytes: with a pipe that stays silent, or one nobody
+// opens for writing, only a Stop ends that wait. The player then plays the next file.
+TEST_F(ControlTest, StopEndsAnOpenThatWaitsOnAStalledPipe) {
+  TempDir dir;
+  for (const auto kind : {TStalledPipe::Silent, TStalledPipe::NoWriter}) {
+    SCOPED_TRACE(kind == TStalledPipe::Silent ? "silent writer" : "no writer");
+    const std::string name = dir.file(kind == TStalledPipe::Silent ? "silent.mp3" : "lonely.mp3");
+    TStalledPipe pipe(name, kind);
+    ASSERT_TRUE(pipe.Ready());
+    TFFPlayer player;
+    std::atomic<bool> ended{false}, opened{true};
+    std::thread opener([&] {
+      opened = player.Open(name, 0, false);
+      ended = true;
+    });
+    EXPECT_TRUE(StopUntilEnded([&] { player.Stop(false); }, [&] { return ended.load(); }))
+        << "Open waited on";
+    pipe.Release(); // lets an Open that ignored the stop end
+    opener.join();
+    player.Stop(true); // nothing left to wait for
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(player.LastErrorText(), name + ": opening stopped");
+
+    TWatchdog dog("playing after a stopped open", 60);
+    TEventLog log;
+    log.Attach(player);
+    ASSERT_TRUE(player.Open(FixturePath("audio_only.mp3"), 0, false)) << player.LastErrorText();
+    EXPECT_TRUE(log.WaitFor(psPlay));
+    player.Stop(true);
+  }
 }
 
 TEST_F(ControlTest, StateQueriesFromAnotherThreadSurviveOpenAndStop) {
