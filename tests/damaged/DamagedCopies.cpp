@@ -10,7 +10,8 @@ namespace tovi::test {
 
 std::vector<TDamage> AllDamages() {
   std::vector<TDamage> all;
-  for (const auto &[name, kept] : {std::pair{"cut1", 0.01}, {"cut10", 0.10}, {"cut50", 0.50}, {"cut90", 0.90}})
+  for (const auto &[name, kept] :
+       {std::pair{"cut1", 0.01}, {"cut10", 0.10}, {"cut50", 0.50}, {"cut90", 0.90}})
     all.push_back({.Name = name, .Kind = TDamage::Cut, .Kept = kept});
   all.push_back({.Name = "short1", .Kind = TDamage::Cut, .Kept = 1.0});
   all.push_back({.Name = "flip1", .Kind = TDamage::Flip, .Seed = 1, .BytesPerFlip = 1 << 30});

@@ -46,10 +46,9 @@ struct TCase {
 // The containers and codecs a user brings most: MP4 H.264/AAC, AVI MPEG-4/MP3, Matroska,
 // FLAC and MP3 audio, 10-bit video, an odd picture size, MPEG program and transport
 // streams.
-const std::vector<std::string> kSources{"h264_aac.mp4",       "mpeg4_mp3.avi",   "vp8_vorbis_subs.mkv",
-                                        "two_video.mkv",      "audio_only.flac", "audio_only.mp3",
-                                        "h264_yuv420p10.mp4", "odd_size.avi",    "mpeg2_mp2.mpg",
-                                        "two_programs.ts"};
+const std::vector<std::string> kSources{
+    "h264_aac.mp4",   "mpeg4_mp3.avi",      "vp8_vorbis_subs.mkv", "two_video.mkv", "audio_only.flac",
+    "audio_only.mp3", "h264_yuv420p10.mp4", "odd_size.avi",        "mpeg2_mp2.mpg", "two_programs.ts"};
 
 bool FullMatrix() {
   const char *full = std::getenv("TOVI_DAMAGED_FULL");
@@ -65,9 +64,9 @@ std::vector<TCase> Cases() {
     return cases;
   }
   // One of each source and of each kind of damage.
-  return {{"h264_aac.mp4", "cut50"},      {"h264_aac.mp4", "flip3"},  {"mpeg4_mp3.avi", "cut90"},
+  return {{"h264_aac.mp4", "cut50"},        {"h264_aac.mp4", "flip3"},    {"mpeg4_mp3.avi", "cut90"},
           {"vp8_vorbis_subs.mkv", "flip4"}, {"audio_only.flac", "cut10"}, {"audio_only.mp3", "flip1"},
-          {"h264_yuv420p10.mp4", "short1"}, {"odd_size.avi", "flip2"},  {"mpeg2_mp2.mpg", "cut1"}};
+          {"h264_yuv420p10.mp4", "short1"}, {"odd_size.avi", "flip2"},    {"mpeg2_mp2.mpg", "cut1"}};
 }
 
 // One line per case for scripts/damaged-media.sh to count: how the path ended.
