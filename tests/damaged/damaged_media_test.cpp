@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <ostream>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -42,6 +43,7 @@ struct TCase {
   std::string Source;
   std::string Damage;
 };
+void PrintTo(const TCase &c, std::ostream *os) { *os << c.Source << " " << c.Damage; }
 
 // The containers and codecs a user brings most: MP4 H.264/AAC, AVI MPEG-4/MP3, Matroska,
 // FLAC and MP3 audio, 10-bit video, an odd picture size, MPEG program and transport
