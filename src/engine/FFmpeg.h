@@ -565,6 +565,8 @@ private:
   // Every packet of an output stream reaches its file here, through the stream's
   // bitstream filters; the packet's stream index and time base are set by the caller.
   void WriteFrame(TOutputStreamRecord &ost, AVPacket *packet);
+  // Moves a packet whose decoding time would go backwards to just after the last one.
+  void KeepDecodingTimeRising(TOutputStreamRecord &ost, const AVFormatContext *oc, AVPacket *packet);
   // (pts of the output's sync input stream - start time) in seconds.
   double SyncTime(const TOutputStreamRecord &ost) const;
   TOutputStream &OutputStreamEntry(int slot, int stream);

@@ -37,6 +37,29 @@ void TCustomFFmpeg::InitializeBitstreamFilters() {
   }
 }
 
+void TCustomFFmpeg::KeepDecodingTimeRising(TOutputStreamRecord &ost, const AVFormatContext *oc,
+                                           AVPacket *packet) {
+  if ((oc->oformat->flags & AVFMT_NOTIMESTAMPS) || packet->dts == AV_NOPTS_VALUE) return;
+  // A damaged input can carry a timestamp that jumps away and back again; the muxer
+  // refuses a decoding time that goes backwards, which would end the whole job over one
+  // bad packet. Such a packet is moved to just after the one before (-xerror stops).
+  if (ost.LastMuxDts != AV_NOPTS_VALUE) {
+    const std::int64_t least = ost.LastMuxDts + ((oc->oformat->flags & AVFMT_TS_NONSTRICT) ? 0 : 1);
+    if (packet->dts < least) {
+      const std::string text =
+          StringFormat("Timestamps going backwards in output stream #%d:%d: %lld after %lld, moved to %lld",
+                       ost.FileIndex, ost.StreamIndex, static_cast<long long>(packet->dts),
+                       static_cast<long long>(ost.LastMuxDts), static_cast<long long>(least));
+      if (job_.ExitOnError) throw FFmpegException(text);
+      // Every packet after one far ahead comes back too: one warning tells the user.
+      Log(ost.MovedPackets++ == 0 ? llWarning : llVerbose, text);
+      packet->dts = least;
+    }
+  }
+  if (packet->pts != AV_NOPTS_VALUE && packet->pts < packet->dts) packet->pts = packet->dts;
+  ost.LastMuxDts = packet->dts;
+}
+
 void TCustomFFmpeg::WriteFrame(TOutputStreamRecord &ost, AVPacket *packet) {
   AVFormatContext *oc = outputFiles_.at(size_t(ost.FileIndex))->Context.get();
   AVStream *stream = ost.Stream;
@@ -83,6 +106,7 @@ void TCustomFFmpeg::WriteFrame(TOutputStreamRecord &ost, AVPacket *packet) {
 
   for (AVPacket *out : toWrite) {
     out->stream_index = ost.StreamIndex;
+    KeepDecodingTimeRising(ost, oc, out);
     const std::int64_t end = (out->dts != AV_NOPTS_VALUE ? out->dts : out->pts);
     if (end != AV_NOPTS_VALUE)
       ost.CurrentPts = std::max(ost.CurrentPts, end + std::max<std::int64_t>(out->duration, 0));

@@ -10,6 +10,8 @@
 #include "engine/H264Levels.h"
 #include "media/EntryPoints.h"
 #include "media/FFmpegLoader.h"
+#include "media/FormatIO.h"
+#include "media/StringFormat.h"
 #include "media/Texts.h"
 
 namespace tovi {
@@ -422,10 +424,16 @@ void TCustomFFmpeg::OpenDecoders(TTranscodeTables &t) {
       std::lock_guard lock(CodecLock());
       rc = ff::avcodec_open2(dec, codec, nullptr);
     }
-    if (rc < 0)
-      FailWithListing(t, FFmpegException::Fmt("Error while opening decoder for input stream #%d.%d (%s)",
-                                              ist.FileIndex, ist.StreamIndex, type.c_str())
-                             .Message());
+    // A damaged header (extradata, parameters) shows up here: the message names the
+    // file, as the user may have many open, and says what the decoder found.
+    if (rc < 0) {
+      const AVFormatContext *ic = inputFiles_[static_cast<std::size_t>(ist.FileIndex)].Context();
+      FailWithListing(t,
+                      ErrorText(StringFormat("Error while opening decoder for input stream #%d.%d (%s) of %s",
+                                             ist.FileIndex, ist.StreamIndex, type.c_str(),
+                                             ic ? ContextFileName(ic->url).c_str() : "?"),
+                                rc));
+    }
     openDecoders_.push_back(&inputFiles_[static_cast<std::size_t>(ist.FileIndex)]
                                  .Decoders[static_cast<std::size_t>(ist.StreamIndex)]);
   }

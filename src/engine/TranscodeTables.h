@@ -71,6 +71,8 @@ struct TOutputStreamRecord {
   int FrameNumber = 0;
   int SyncIndex = 0; // input stream record whose clock the output follows
   std::int64_t SyncOutputPts = 0;
+  std::int64_t LastMuxDts = AV_NOPTS_VALUE; // of the last packet handed to the muxer, stream time base
+  int MovedPackets = 0;                     // packets whose decoding time went backwards
 
   // Video.
   bool VideoResample = false;
