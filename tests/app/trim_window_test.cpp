@@ -13,8 +13,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <dlfcn.h>
-#include <link.h>
 
 #include <memory>
 #include <string_view>
@@ -49,22 +47,6 @@ struct NoActions final : ICompletionActions {
   void OpenOutputFolder(const std::string &) override {}
   void ShutDown() override {}
 };
-
-// Mesa unloads its GL driver when SDL closes the display; what the driver keeps in its
-// globals would then be reported as leaked with no module name to suppress it by. Keep
-// the driver the player's renderer loaded mapped for the rest of the process.
-void KeepGlDriverLoaded() {
-  std::vector<std::string> drivers;
-  dl_iterate_phdr(
-      [](dl_phdr_info *info, size_t, void *data) {
-        const std::string_view name = info->dlpi_name ? info->dlpi_name : "";
-        if (name.ends_with("_dri.so")) static_cast<std::vector<std::string> *>(data)->emplace_back(name);
-        return 0;
-      },
-      &drivers);
-  for (const std::string &driver : drivers)
-    (void)dlopen(driver.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-}
 
 // The frame number of the picture the player shows (-1 when none can be read).
 int ShownFrame(TFFPlayer &player) {
@@ -128,9 +110,7 @@ protected:
     EXPECT_TRUE(QTest::qWaitForWindowExposed(trim));
     EXPECT_TRUE(trim->isModal());
     EXPECT_GT(trim->DurationUs(), 0) << trim->Player().LastErrorText();
-    // Once a picture has been shown the renderer is loaded; Ok and Cancel stop the player.
     EXPECT_TRUE(QTest::qWaitFor([&] { return trim->Player().Counters().Shown > 0; }, 30'000));
-    KeepGlDriverLoaded();
     return trim;
   }
 
