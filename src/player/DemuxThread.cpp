@@ -357,27 +357,33 @@ std::unique_ptr<TPlayContext> StartPlayContext(TPlayerCore &core, const std::str
   ctx->player = &core;
   if (paused) {
     ctx->paused = true;
+    ctx->pausedSince = WallClockSeconds();
     ctx->lastPaused = false;
     ctx->openPausedStep = 1;
     core.stepRequest = false;
   }
   ctx->fileName = fileName;
+  // Live before its first thread: the video thread asks for its picture slots while the
+  // file is still opening, and a play thread of another player that takes that event
+  // hands it back only to a live context.
+  ctx->serial = RegisterLiveContext();
   TPlayContext &ref = *ctx;
   try {
     ctx->demuxThread = std::thread([&ref] { DemuxThreadBody(ref); });
   } catch (const std::system_error &) {
+    UnregisterLiveContext(ctx->serial);
     core.Fail("SDL_CreateThread() failed.");
     return nullptr;
   }
   WaitWhileOpenState(*ctx, 0);
   if (ctx->openState == 1) {
     if (!ctx->HasVideo() && !core.disableDisplay) ctx->showAudio = true;
-    RegisterLiveContext(ctx.get());
     ctx->refreshThread = std::thread([&ref] { RefreshThreadBody(ref); });
     return ctx;
   }
   WaitWhileOpenState(*ctx, -1);
   ctx->demuxThread.join();
+  UnregisterLiveContext(ctx->serial);
   core.ResetPerFileFields();
   return nullptr;
 }

@@ -327,8 +327,10 @@ void TCustomPlayer::Pause() {
 void TCustomPlayer::Resume() {
   std::lock_guard<std::mutex> lock(core_->ctxMutex);
   TPlayContext *ctx = core_->ctx;
-  if (!ctx || !ctx->paused) return;
-  PauseToggle(*core_, *ctx);
+  if (!ctx) return;
+  // A step still on its way would pause again after its picture: Resume cancels it.
+  if (!ctx->paused && !core_->stepRequest) return;
+  if (ctx->paused) PauseToggle(*core_, *ctx);
   core_->stepRequest = false;
   core_->PostState(psResume);
 }
