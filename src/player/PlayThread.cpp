@@ -97,7 +97,7 @@ void StopSDL(TPlayerCore &core) {
   ff::SDL_QuitSubSystem(started & ~static_cast<std::uint32_t>(SDL_INIT_AUDIO));
 }
 
-void TeardownContext(TPlayerCore &core) {
+void CloseCurrentContext(TPlayerCore &core) {
   std::unique_ptr<TPlayContext> owned;
   {
     std::lock_guard<std::mutex> lock(core.ctxMutex);
@@ -109,8 +109,12 @@ void TeardownContext(TPlayerCore &core) {
     ClosePlayContext(*owned);
     owned.reset();
   }
-  core.surface.reset();
   core.ResetPerFileFields();
+}
+
+void TeardownContext(TPlayerCore &core) {
+  CloseCurrentContext(core);
+  core.surface.reset();
   StopSDL(core);
 }
 
@@ -170,6 +174,9 @@ void EventLoop(TPlayerCore &core) {
     std::unique_lock<std::mutex> lock(core.playerLock);
     TPlayContext *ctx = core.ctx;
     if (!ctx) {
+      // Closed by Stop's forced teardown: the window, renderer and texture are this
+      // thread's to destroy, and SDL stops only once this thread is out of its calls.
+      core.surface.reset();
       lock.unlock();
       StopSDL(core);
       return;

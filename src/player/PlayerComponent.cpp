@@ -301,8 +301,12 @@ void TCustomPlayer::Stop(bool wait) {
       continue;
     }
     ++tries;
+    // Forced: the context is closed here, but the display surface and SDL are left to
+    // the play thread, which is in its event wait (the lock is ours) and finds the
+    // context gone: SDL's renderer belongs to the thread that made it, and SDL must not
+    // stop under a thread inside its event wait.
     if ((tries > 10 && ctx->inRead) || tries > 20)
-      TeardownContext(core);
+      CloseCurrentContext(core);
     else
       PushUserEvent(FF_QUIT_EVENT, ctx);
     core.playerLock.unlock();

@@ -143,7 +143,11 @@ bool StartSDL(TPlayerCore &core, std::uintptr_t screenHandle, std::string &error
 void StopSDL(TPlayerCore &core);
 void PlayThreadBody(TPlayerCore &core);
 void EventThreadBody(TPlayerCore &core);
-// Closes and frees the current play context, resets the per-file fields, stops SDL.
+// Closes and frees the current play context and resets the per-file fields. Any
+// thread, holding the player lock.
+void CloseCurrentContext(TPlayerCore &core);
+// Play thread, holding the player lock: CloseCurrentContext, then the display surface
+// and SDL.
 void TeardownContext(TPlayerCore &core);
 // Pushes one of our user events for `ctx`.
 void PushUserEvent(std::uint32_t type, TPlayContext *ctx, int slot = 0);
