@@ -332,15 +332,22 @@ TBitmap *SnapshotFrame(TPlayerCore &core, std::int64_t &pts) {
   }
   pts = -1;
   if (ctx && ctx->HasVideo()) {
-    std::lock_guard<std::mutex> lock(ctx->shownMutex);
-    if (ctx->shownWidth > 0) {
-      pts = std::llround(ctx->shownPts * 1000000.0) - ctx->startTime;
-      if (!ConvertToBitmap(holder, ctx->shownPlanes, ctx->shownLinesize, AV_PIX_FMT_YUV420P, ctx->shownHeight,
-                           ctx->shownWidth))
-        bitmap.SetSize(0, 0);
-    } else {
+    bool shown;
+    {
+      std::lock_guard<std::mutex> lock(ctx->shownMutex);
+      shown = ctx->shownWidth > 0;
+      if (shown) {
+        pts = std::llround(ctx->shownPts * 1000000.0) - ctx->startTime;
+        if (!ConvertToBitmap(holder, ctx->shownPlanes, ctx->shownLinesize, AV_PIX_FMT_YUV420P,
+                             ctx->shownHeight, ctx->shownWidth))
+          bitmap.SetSize(0, 0);
+      }
+    }
+    if (!shown) {
       // Nothing shown yet: the picture that is shown next, when one is queued. Before
-      // that there is no picture at all (not a black one): 0 x 0 and no time.
+      // that there is no picture at all (not a black one): 0 x 0 and no time. The slot's
+      // lock is taken without shownMutex held: the play thread, showing a slot, takes
+      // the slot's lock first and shownMutex inside it.
       TVideoPicture &vp = ctx->pictq[ctx->pictqRindex];
       std::lock_guard<std::mutex> overlay(vp.overlayMutex);
       if (!vp.overlay) {
