@@ -362,11 +362,16 @@ std::unique_ptr<TPlayContext> StartPlayContext(TPlayerCore &core, const std::str
   ctx->player = &core;
   if (paused) {
     ctx->paused = true;
+    ctx->pausedSince = WallClockSeconds();
     ctx->lastPaused = false;
     ctx->openPausedStep = 1;
     core.stepRequest = false;
   }
   ctx->fileName = fileName;
+  // Live before its first thread: the video thread asks for its picture slots while the
+  // file is still opening, and a play thread of another player that takes that event
+  // hands it back only to a live context.
+  ctx->serial = RegisterLiveContext();
   TPlayContext &ref = *ctx;
   // From here until the open has ended, Stop reaches the context through openingCtx.
   const auto publishOpening = [&core](TPlayContext *opening) {
@@ -378,6 +383,7 @@ std::unique_ptr<TPlayContext> StartPlayContext(TPlayerCore &core, const std::str
     ctx->demuxThread = std::thread([&ref] { DemuxThreadBody(ref); });
   } catch (const std::system_error &) {
     publishOpening(nullptr);
+    UnregisterLiveContext(ctx->serial);
     core.Fail("SDL_CreateThread() failed.");
     return nullptr;
   }
@@ -387,18 +393,19 @@ std::unique_ptr<TPlayContext> StartPlayContext(TPlayerCore &core, const std::str
     // Stopped after the demux thread had opened the file: it quits on the abort (woken
     // from a blocked read like any closing context).
     ClosePlayContext(*ctx);
+    UnregisterLiveContext(ctx->serial);
     core.Fail(fileName + ": opening stopped");
     core.ResetPerFileFields();
     return nullptr;
   }
   if (ctx->openState == 1) {
     if (!ctx->HasVideo() && !core.disableDisplay) ctx->showAudio = true;
-    RegisterLiveContext(ctx.get());
     ctx->refreshThread = std::thread([&ref] { RefreshThreadBody(ref); });
     return ctx;
   }
   WaitWhileOpenState(*ctx, -1);
   ctx->demuxThread.join();
+  UnregisterLiveContext(ctx->serial);
   core.ResetPerFileFields();
   return nullptr;
 }

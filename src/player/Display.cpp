@@ -1,6 +1,7 @@
 // The display side: the refresh thread and tick that show queued pictures on time,
 // drop late ones and report the position; the display surface and picture slots (play
 // thread); the clocks; pause toggling; the snapshot of the picture on screen.
+#include <algorithm>
 #include <cassert>
 #include <chrono>
 #include <cmath>
@@ -266,6 +267,7 @@ void RefreshTick(TPlayContext &ctx, TRefreshMode mode) {
     if (now < target) return;
     ctx.videoCurrentPts = vp.pts;
     ctx.videoCurrentPtsDrift = vp.pts - now;
+    ctx.pictureShown = true;
     ctx.videoCurrentPos = vp.pos;
     if ((core.options.frameDrop && now > next && !ctx.capture) || dropMark) {
       ctx.skipFrames = ctx.skipFrames * 1.05f;
@@ -287,17 +289,32 @@ void RefreshTick(TPlayContext &ctx, TRefreshMode mode) {
 
 void PauseToggle(TPlayerCore &core, TPlayContext &ctx) {
   if (!core.seekDone.Wait(250)) core.seekDone.Set();
+  const double now = WallClockSeconds();
   if (ctx.paused) {
-    const double now = WallClockSeconds();
     {
       std::lock_guard<std::mutex> lock(ctx.pictqMutex);
-      ctx.frameTimer += now + ctx.videoCurrentPtsDrift - ctx.videoCurrentPts;
+      if (ctx.pictureShown) {
+        // The timer moves on by the time since the picture on screen was shown.
+        ctx.frameTimer += now + ctx.videoCurrentPtsDrift - ctx.videoCurrentPts;
+      } else {
+        // Nothing shown yet (paused right after Open, the display still being made):
+        // the clock terms above are unset and would push the timer a whole wall-clock
+        // reading into the future, where no picture ever falls due and the decode
+        // thread waits for a free slot for good. The timer keeps the lead it had on
+        // the pause instead, and no more than a display stall may leave.
+        const double lead = std::clamp(ctx.frameTimer - ctx.pausedSince, 0.0, FRAME_TIMER_MAX_LAG);
+        ctx.frameTimer = now + lead;
+      }
     }
     if (ctx.readPauseReturn != AVERROR(ENOSYS)) ctx.videoCurrentPts = ctx.videoCurrentPtsDrift + now;
     ctx.videoCurrentPtsDrift = ctx.videoCurrentPts - now;
     ctx.paused = false;
   } else {
     if (ctx.HasVideo() && !core.pictureAfterSeek.Wait(250)) core.pictureAfterSeek.Set();
+    {
+      std::lock_guard<std::mutex> lock(ctx.pictqMutex);
+      ctx.pausedSince = now;
+    }
     ctx.paused = true;
   }
 }
@@ -315,15 +332,22 @@ TBitmap *SnapshotFrame(TPlayerCore &core, std::int64_t &pts) {
   }
   pts = -1;
   if (ctx && ctx->HasVideo()) {
-    std::lock_guard<std::mutex> lock(ctx->shownMutex);
-    if (ctx->shownWidth > 0) {
-      pts = std::llround(ctx->shownPts * 1000000.0) - ctx->startTime;
-      if (!ConvertToBitmap(holder, ctx->shownPlanes, ctx->shownLinesize, AV_PIX_FMT_YUV420P, ctx->shownHeight,
-                           ctx->shownWidth))
-        bitmap.SetSize(0, 0);
-    } else {
+    bool shown;
+    {
+      std::lock_guard<std::mutex> lock(ctx->shownMutex);
+      shown = ctx->shownWidth > 0;
+      if (shown) {
+        pts = std::llround(ctx->shownPts * 1000000.0) - ctx->startTime;
+        if (!ConvertToBitmap(holder, ctx->shownPlanes, ctx->shownLinesize, AV_PIX_FMT_YUV420P,
+                             ctx->shownHeight, ctx->shownWidth))
+          bitmap.SetSize(0, 0);
+      }
+    }
+    if (!shown) {
       // Nothing shown yet: the picture that is shown next, when one is queued. Before
-      // that there is no picture at all (not a black one): 0 x 0 and no time.
+      // that there is no picture at all (not a black one): 0 x 0 and no time. The slot's
+      // lock is taken without shownMutex held: the play thread, showing a slot, takes
+      // the slot's lock first and shownMutex inside it.
       TVideoPicture &vp = ctx->pictq[ctx->pictqRindex];
       std::lock_guard<std::mutex> overlay(vp.overlayMutex);
       if (!vp.overlay) {

@@ -64,6 +64,8 @@ struct TSubPicture {
 
 struct TPlayContext {
   TPlayerCore *player = nullptr;
+  // Unique in the process (RegisterLiveContext); set before any thread starts.
+  std::uint64_t serial = 0;
 
   std::thread demuxThread, videoThread, subtitleThread, refreshThread;
 
@@ -111,11 +113,14 @@ struct TPlayContext {
   std::atomic<bool> showAudio{false};
 
   // ---- video ----
-  double frameTimer = 0;
+  double frameTimer = 0;  // wall clock, seconds: when the picture queued last is due; under pictqMutex
+  double pausedSince = 0; // wall clock, seconds, at the last pause; under pictqMutex
   double frameLastPts = 0, frameLastDelay = 0;
   std::atomic<double> videoClock{0};
   std::atomic<double> videoCurrentPts{0}, videoCurrentPtsDrift{0};
   std::atomic<std::int64_t> videoCurrentPos{-1};
+  // A picture has fallen due (shown or dropped) and set the clock terms above.
+  std::atomic<bool> pictureShown{false};
   std::atomic<float> skipFrames{1}, skipFramesIndex{0};
   std::int64_t faultyDts = 0, faultyPts = 0;
   std::int64_t lastDtsForFault = std::numeric_limits<std::int64_t>::min();

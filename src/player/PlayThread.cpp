@@ -10,34 +10,45 @@ namespace tovi {
 
 namespace {
 
-std::mutex g_liveMutex; // protects g_live
-std::set<TPlayContext *> g_live;
+std::mutex g_liveMutex; // protects g_live and g_lastSerial
+std::set<std::uint64_t> g_live;
+std::uint64_t g_lastSerial = 0;
 
 constexpr std::uint32_t kCoreSubsystems = SDL_INIT_TIMER | SDL_INIT_VIDEO;
 
 } // namespace
 
-void RegisterLiveContext(TPlayContext *ctx) {
+std::uint64_t RegisterLiveContext() {
   std::lock_guard<std::mutex> lock(g_liveMutex);
-  g_live.insert(ctx);
+  g_live.insert(++g_lastSerial);
+  return g_lastSerial;
 }
-void UnregisterLiveContext(TPlayContext *ctx) {
+void UnregisterLiveContext(std::uint64_t serial) {
   std::lock_guard<std::mutex> lock(g_liveMutex);
-  g_live.erase(ctx);
+  g_live.erase(serial);
 }
-bool IsLiveContext(TPlayContext *ctx) {
+bool IsLiveContext(std::uint64_t serial) {
   std::lock_guard<std::mutex> lock(g_liveMutex);
-  return g_live.count(ctx) != 0;
+  return g_live.count(serial) != 0;
 }
 
 void PushUserEvent(std::uint32_t type, TPlayContext *ctx, int slot) {
-  if (!ff::SDL_PushEvent) return;
+  if (!ff::SDL_PushEvent || !ctx) return;
   SDL_Event ev{};
   ev.type = type;
   ev.user.data1 = ctx;
+  ev.user.data2 = reinterpret_cast<void *>(static_cast<std::uintptr_t>(ctx->serial));
   ev.user.code = slot;
   ff::SDL_PushEvent(&ev);
 }
+
+namespace {
+
+std::uint64_t EventSerial(const SDL_Event &ev) {
+  return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(ev.user.data2));
+}
+
+} // namespace
 
 bool StartSDL(TPlayerCore &core, std::uintptr_t screenHandle, std::string &error) {
   // SDL2 takes the host window through SDL_CreateWindowFrom (DisplayOpen); the variable
@@ -77,10 +88,16 @@ bool StartSDL(TPlayerCore &core, std::uintptr_t screenHandle, std::string &error
 
 void StopSDL(TPlayerCore &core) {
   const std::uint32_t started = core.sdlSubsystems.exchange(0);
-  if (started && ff::SDL_QuitSubSystem) ff::SDL_QuitSubSystem(started);
+  if (!started || !ff::SDL_QuitSubSystem) return;
+  // One quit per start, as StartSDL started them: SDL counts the event subsystem once
+  // for each subsystem that implies it, and a single quit of all of them together
+  // releases it only once, which left the event queue (and the events in it) alive
+  // from one file to the next.
+  if (started & SDL_INIT_AUDIO) ff::SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  ff::SDL_QuitSubSystem(started & ~static_cast<std::uint32_t>(SDL_INIT_AUDIO));
 }
 
-void TeardownContext(TPlayerCore &core) {
+void CloseCurrentContext(TPlayerCore &core) {
   std::unique_ptr<TPlayContext> owned;
   {
     std::lock_guard<std::mutex> lock(core.ctxMutex);
@@ -88,12 +105,16 @@ void TeardownContext(TPlayerCore &core) {
     core.ctx = nullptr;
   }
   if (owned) {
-    UnregisterLiveContext(owned.get());
+    UnregisterLiveContext(owned->serial);
     ClosePlayContext(*owned);
     owned.reset();
   }
-  core.surface.reset();
   core.ResetPerFileFields();
+}
+
+void TeardownContext(TPlayerCore &core) {
+  CloseCurrentContext(core);
+  core.surface.reset();
   StopSDL(core);
 }
 
@@ -153,15 +174,18 @@ void EventLoop(TPlayerCore &core) {
     std::unique_lock<std::mutex> lock(core.playerLock);
     TPlayContext *ctx = core.ctx;
     if (!ctx) {
+      // Closed by Stop's forced teardown: the window, renderer and texture are this
+      // thread's to destroy, and SDL stops only once this thread is out of its calls.
+      core.surface.reset();
       lock.unlock();
       StopSDL(core);
       return;
     }
     if (!got) continue;
-    if (IsOurUserEvent(ev.type) && ev.user.data1 != ctx) {
-      // Another player's event: hand it back while that player lives.
-      TPlayContext *other = static_cast<TPlayContext *>(ev.user.data1);
-      if (other && IsLiveContext(other)) {
+    if (IsOurUserEvent(ev.type) && (ev.user.data1 != ctx || EventSerial(ev) != ctx->serial)) {
+      // Another context's event: hand it back while that context lives. The address
+      // alone does not tell: a new context may be where a closed one was.
+      if (IsLiveContext(EventSerial(ev))) {
         ff::SDL_PushEvent(&ev);
         lock.unlock();
         ff::SDL_Delay(1);

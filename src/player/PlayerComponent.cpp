@@ -303,8 +303,12 @@ void TCustomPlayer::Stop(bool wait) {
       continue;
     }
     ++tries;
+    // Forced: the context is closed here, but the display surface and SDL are left to
+    // the play thread, which is in its event wait (the lock is ours) and finds the
+    // context gone: SDL's renderer belongs to the thread that made it, and SDL must not
+    // stop under a thread inside its event wait.
     if ((tries > 10 && ctx->inRead) || tries > 20)
-      TeardownContext(core);
+      CloseCurrentContext(core);
     else
       PushUserEvent(FF_QUIT_EVENT, ctx);
     core.playerLock.unlock();
@@ -329,8 +333,10 @@ void TCustomPlayer::Pause() {
 void TCustomPlayer::Resume() {
   std::lock_guard<std::mutex> lock(core_->ctxMutex);
   TPlayContext *ctx = core_->ctx;
-  if (!ctx || !ctx->paused) return;
-  PauseToggle(*core_, *ctx);
+  if (!ctx) return;
+  // A step still on its way would pause again after its picture: Resume cancels it.
+  if (!ctx->paused && !core_->stepRequest) return;
+  if (ctx->paused) PauseToggle(*core_, *ctx);
   core_->stepRequest = false;
   core_->PostState(psResume);
 }

@@ -147,16 +147,22 @@ bool StartSDL(TPlayerCore &core, std::uintptr_t screenHandle, std::string &error
 void StopSDL(TPlayerCore &core);
 void PlayThreadBody(TPlayerCore &core);
 void EventThreadBody(TPlayerCore &core);
-// Closes and frees the current play context, resets the per-file fields, stops SDL.
+// Closes and frees the current play context and resets the per-file fields. Any
+// thread, holding the player lock.
+void CloseCurrentContext(TPlayerCore &core);
+// Play thread, holding the player lock: CloseCurrentContext, then the display surface
+// and SDL.
 void TeardownContext(TPlayerCore &core);
 // Pushes one of our user events for `ctx`.
 void PushUserEvent(std::uint32_t type, TPlayContext *ctx, int slot = 0);
 // The play contexts alive in the process. SDL has one event queue per process, so with
 // several players a play thread may take another's event; it hands events of a live
-// context back to the queue and drops those of contexts that are gone.
-void RegisterLiveContext(TPlayContext *ctx);
-void UnregisterLiveContext(TPlayContext *ctx);
-bool IsLiveContext(TPlayContext *ctx);
+// context back to the queue and drops those of contexts that are gone. A context is
+// known by the serial number registering gives it (events carry it), never by its
+// address, which a later context may get again.
+std::uint64_t RegisterLiveContext();
+void UnregisterLiveContext(std::uint64_t serial);
+bool IsLiveContext(std::uint64_t serial);
 
 // ---- DemuxThread.cpp ----
 // User-interface thread. Null on failure (LastErrorText says why).

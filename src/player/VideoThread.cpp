@@ -289,7 +289,8 @@ void AfterPicture(TPlayContext &ctx) {
   }
   if (core.stepRequest) {
     std::lock_guard<std::mutex> lock(core.ctxMutex);
-    if (core.ctx == &ctx && !ctx.paused) PauseToggle(core, ctx);
+    // Asked again under the lock: a Resume in between has cancelled the step.
+    if (core.ctx == &ctx && !ctx.paused && core.stepRequest) PauseToggle(core, ctx);
   }
 }
 
