@@ -12,6 +12,7 @@ packages=(
   libjpeg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core
+  clang-14 libclang-rt-14-dev # the fuzz targets (scripts/fuzz.sh)
 )
 
 missing=()

@@ -16,7 +16,11 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
-bool SameName(const std::string &a, const std::string &b) { return LowerCase(a) == LowerCase(b); }
+// Names read from the file are trimmed, so the blanks around a caller's name must not
+// count either: a section written as " a" reads back as "a".
+bool SameName(const std::string &a, const std::string &b) {
+  return LowerCase(TrimBlanks(a)) == LowerCase(TrimBlanks(b));
+}
 
 // The file as lines (without line ends); empty when it cannot be read.
 std::vector<std::string> ReadLines(const std::string &fileName) {

@@ -125,6 +125,26 @@ TEST(IniFile, ValuesWithLineBreaksCannotCreateKeysOrSections) {
   EXPECT_EQ(ReadAll(file), before);
 }
 
+// A section header reads back without the blanks around its name, so a name written
+// with blanks must match it, or every write would add one more header.
+TEST(IniFile, SectionNamesMatchWithoutTheBlanksAroundThem) {
+  ConfigFolder cfg;
+  const std::string file = cfg.File("x.ini");
+  TIniFile ini(file);
+  ASSERT_TRUE(ini.WriteString(" Settings\t", "k", "v"));
+  EXPECT_EQ(ini.ReadString(" Settings\t", "k", "?"), "v");
+  EXPECT_EQ(ini.ReadString("settings", "k", "?"), "v");
+  EXPECT_TRUE(ini.SectionExists(" SETTINGS "));
+  EXPECT_TRUE(ini.ValueExists(" settings", "K"));
+  ASSERT_TRUE(ini.WriteString(" Settings\t", "k", "w"));
+  ASSERT_TRUE(ini.WriteString("settings ", "other", "1"));
+  EXPECT_EQ(ini.ReadSections(), std::vector<std::string>{"Settings"});
+  EXPECT_EQ(ini.ReadString("Settings", "k", "?"), "w");
+  EXPECT_EQ(ini.ReadInteger(" settings ", "other", 0), 1);
+  EXPECT_TRUE(ini.EraseSection(" settings"));
+  EXPECT_TRUE(ini.ReadSections().empty());
+}
+
 TEST(IniFile, UnwritableFolderFailsTheWrite) {
   TIniFile ini("/nonexistent-folder-tovi/x.ini");
   EXPECT_FALSE(ini.WriteString("a", "b", "c"));

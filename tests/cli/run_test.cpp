@@ -274,6 +274,12 @@ TEST(CliRun, UsageMistakesAreNamed) {
   run = RunTool({"run", "-i", input, "stray", dir.file("a.mkv")});
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.err.find("unexpected word 'stray'"), std::string::npos) << run.err;
+  // "-name=value" is neither form: its value would be the next word, and the line
+  // "vcodec=mpeg4=WORD" would reach the engine as vcodec "mpeg4=WORD".
+  run = RunTool({"run", "-i", input, "-vcodec=mpeg4", "mpeg4", "-acodec", "mp2", dir.file("b.mkv")});
+  EXPECT_EQ(run.exitCode, 2) << run.err;
+  EXPECT_NE(run.err.find("option -vcodec=mpeg4: "), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(dir.file("b.mkv")));
   // "--" ends the options: an output whose name starts with "-".
   run = RunCli("run -i '" + input + "' -vcodec mpeg4 -acodec mp2 -t 0.5 -- -dash.mkv",
                "cd '" + dir.path().string() + "' &&");
