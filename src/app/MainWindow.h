@@ -150,13 +150,13 @@ private:
   std::vector<QAction *> addActions_, removeActions_, clearActions_, startActions_;
   QAction *cropAction_ = nullptr;
   QAction *watermarkAction_ = nullptr;
-  TProgressWindow *progress_ = nullptr; // child window, created on first use
-  TAboutWindow *about_ = nullptr;       // child window, created on first use
-  TSettingsWindow *settings_ = nullptr; // child window, created on first use
+  TProgressWindow *progress_ = nullptr;     // child window, created on first use
+  TAboutWindow *about_ = nullptr;           // child window, created on first use
+  TSettingsWindow *settings_ = nullptr;     // child window, created on first use
   TPreferenceWindow *preference_ = nullptr; // child window, created on first use
   TFileInfoWindow *fileInfo_ = nullptr;     // child window, created on first use
   QAction *infoAction_ = nullptr;           // "Video &Information" in the Edit menu
-  TTrimWindow *trim_ = nullptr;         // child window, created on first use
+  TTrimWindow *trim_ = nullptr;             // child window, created on first use
   QAction *trimAction_ = nullptr;
   std::string trimCaption_; // the row the Trim window edits, found again by caption
 };

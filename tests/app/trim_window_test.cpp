@@ -13,7 +13,6 @@
 #include <QTest>
 #include <QTimer>
 
-
 #include <memory>
 #include <string_view>
 #include <vector>
