@@ -18,7 +18,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -27,6 +26,7 @@
 #include "app/AboutWindow.h"
 #include "app/Application.h"
 #include "app/FileInfoWindow.h"
+#include "app/FolderChooser.h"
 #include "app/PreferenceWindow.h"
 #include "app/SettingsWindow.h"
 #include "app/CropWindow.h"
@@ -70,12 +70,6 @@ const char *const kOpenFilter =
     "(*.dts);;"
     "Audio Codec 3 files (*.ac3);;Speex Audio files (*.spx);;Real Audio files (*.ra *.ram);;"
     "MPEG Layer II Compressed Audio files (*.mp2);;All files (*)";
-
-// A folder on a read-only mount (a CD or DVD, a read-only image): no output goes there.
-bool OnReadOnlyMount(const std::string &folder) {
-  struct statvfs info {};
-  return ::statvfs(folder.c_str(), &info) == 0 && (info.f_flag & ST_RDONLY) != 0;
-}
 
 QString Q(const std::string &text) { return QString::fromStdString(text); }
 
@@ -438,18 +432,7 @@ void TMainWindow::SetOutputFolder(const std::string &folder) {
 }
 
 void TMainWindow::BrowseOutputFolder() {
-  QFileDialog chooser(this, "Please select an output directory:", outputField_->text());
-  chooser.setWindowTitle("Browse");
-  chooser.setFileMode(QFileDialog::Directory);
-  chooser.setOption(QFileDialog::ShowDirsOnly, true);
-  std::string chosen;
-  while (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty()) {
-    chosen = chooser.selectedFiles().first().toStdString();
-    if (!OnReadOnlyMount(chosen)) break;
-    QMessageBox::information(this, Q(global_.AppTitle()),
-                             "Output folder cannot be located in CD-ROM.Please select another folder.");
-    chosen.clear();
-  }
+  const std::string chosen = ChooseWritableFolder(this, outputField_->text(), global_.AppTitle());
   if (!chosen.empty()) SetOutputFolder(chosen);
 }
 

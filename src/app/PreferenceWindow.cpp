@@ -3,7 +3,6 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -17,8 +16,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include <sys/statvfs.h>
-
+#include "app/FolderChooser.h"
 #include "appcore/ConversionQueue.h"
 #include "appcore/Settings.h"
 
@@ -33,12 +31,6 @@ const char *const kQualityHint =
     "of 1),\r\n the smaller the resulting file size, but at the expense of picture quality.";
 
 QString Q(const std::string &text) { return QString::fromStdString(text); }
-
-// A folder on a read-only mount (a CD or DVD, a read-only image) cannot take snapshots.
-bool OnReadOnlyMount(const std::string &folder) {
-  struct statvfs info {};
-  return ::statvfs(folder.c_str(), &info) == 0 && (info.f_flag & ST_RDONLY) != 0;
-}
 
 // Clicking one box of a pair off while the other is off too turns it back on: one of
 // the two stays ticked.
@@ -188,18 +180,7 @@ void TPreferenceWindow::SetSnapshotFolder(const std::string &folder) {
 }
 
 void TPreferenceWindow::Browse() {
-  QFileDialog chooser(this, "Please select an output directory:", folder_->text());
-  chooser.setWindowTitle("Browse");
-  chooser.setFileMode(QFileDialog::Directory);
-  chooser.setOption(QFileDialog::ShowDirsOnly, true);
-  std::string chosen;
-  while (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty()) {
-    chosen = chooser.selectedFiles().first().toStdString();
-    if (!OnReadOnlyMount(chosen)) break;
-    QMessageBox::information(this, Q(global_.AppTitle()),
-                             "Output folder cannot be located in CD-ROM.Please select another folder.");
-    chosen.clear();
-  }
+  const std::string chosen = ChooseWritableFolder(this, folder_->text(), global_.AppTitle());
   if (!chosen.empty()) SetSnapshotFolder(chosen);
 }
 
