@@ -18,7 +18,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -405,16 +404,22 @@ void TMainWindow::UpdateCommands() {
   watermarkAction_->setEnabled(idle && any && selected);
 }
 
+// The row the crop and watermark dialogs edit: the selected one, or the first (then
+// selected) when no row is checked, in which case the dialog opens without playing.
+// -1 while a run goes on or nothing is selected.
+int TMainWindow::EditorRow(bool &anyChecked) {
+  const int row = list_->indexOfTopLevelItem(list_->currentItem());
+  if (running_ || row < 0 || row >= static_cast<int>(rows_.size())) return -1;
+  anyChecked = std::any_of(rows_.begin(), rows_.end(), [](const TFileRow &r) { return r.Checked; });
+  if (anyChecked) return row;
+  SelectRow(0);
+  return 0;
+}
+
 void TMainWindow::OpenWatermarkWindow() {
-  int row = list_->indexOfTopLevelItem(list_->currentItem());
-  if (running_ || row < 0 || row >= static_cast<int>(rows_.size())) return;
-  // With no row checked the first row is selected and no file plays.
-  const bool anyChecked =
-      std::any_of(rows_.begin(), rows_.end(), [](const TFileRow &r) { return r.Checked; });
-  if (!anyChecked) {
-    row = 0;
-    SelectRow(row);
-  }
+  bool anyChecked = false;
+  const int row = EditorRow(anyChecked);
+  if (row < 0) return;
   preview_->Stop(); // one player at a time: the dialog plays the file itself
   TWatermarkWindow dialog(rows_[static_cast<std::size_t>(row)].Record, anyChecked, global_.HelpPage(),
                           global_.SettingsFile(), this);
@@ -442,16 +447,9 @@ void TMainWindow::OpenOutputFolder() {
 }
 
 void TMainWindow::OpenCrop() {
-  int row = list_->indexOfTopLevelItem(list_->currentItem());
-  if (running_ || row < 0 || row >= static_cast<int>(rows_.size())) return;
-  // Without any checked row the first row is taken, and the dialog only plays it when it
-  // is checked: it then opens empty.
-  const bool anyChecked =
-      std::any_of(rows_.begin(), rows_.end(), [](const TFileRow &r) { return r.Checked; });
-  if (!anyChecked) {
-    row = 0;
-    SelectRow(row);
-  }
+  bool anyChecked = false;
+  const int row = EditorRow(anyChecked);
+  if (row < 0) return;
   preview_->Stop(); // one player at a time: the dialog plays the file itself
   TFileRow &target = rows_[static_cast<std::size_t>(row)];
   TCropWindow dialog(target.Record, target.Checked ? target.Caption : std::string(), global_.SettingsFile(),

@@ -115,6 +115,7 @@ private:
   void AddFilesFromDialog();
   void ShowAbout();
   void UpdateCommands();
+  int EditorRow(bool &anyChecked);
   void RefreshList();
   void RefreshRow(int row);
   void SelectRow(int row);
