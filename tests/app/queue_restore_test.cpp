@@ -61,6 +61,7 @@ std::map<std::string, fs::file_time_type> Outputs(const fs::path &folder) {
 TEST(QueueRestore, KilledMidRunRestoresAndFinishesWithoutDuplicates) {
   if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (xvfb-run)";
   QCoreApplication app(gArgc, gArgv);
+  LoadConverterLibraries(); // for decoding the outputs
   TempDir home, sources;
   const fs::path out = home.path() / "out";
   const fs::path journal = home.path() / ".config/tovi-video-converter/queue-journal.json";
@@ -86,7 +87,7 @@ TEST(QueueRestore, KilledMidRunRestoresAndFinishesWithoutDuplicates) {
 
   // Killed once a file is done and another is being converted, as the journal says.
   std::optional<TQueueSnapshot> atKill;
-  QTest::qWaitFor(
+  const bool seen = QTest::qWaitFor(
       [&] {
         atKill = ReadJournal(journal);
         return first.state() != QProcess::Running ||
@@ -94,6 +95,7 @@ TEST(QueueRestore, KilledMidRunRestoresAndFinishesWithoutDuplicates) {
       },
       kWatchdogMs);
   ASSERT_EQ(first.state(), QProcess::Running) << "the program ended before it could be killed";
+  EXPECT_TRUE(seen) << "watchdog: no file was seen done while another converted";
   first.kill(); // SIGKILL: nothing of the program runs after it
   ASSERT_TRUE(first.waitForFinished());
   ASSERT_TRUE(atKill && Has(*atKill, TRowState::Converting)) << "no run in progress was seen";

@@ -3,11 +3,14 @@
 // and what a resumed start converts and under which names.
 #include <gtest/gtest.h>
 
-#include <QTest>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QThread>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "ConversionTestSupport.h"
@@ -25,6 +28,17 @@ std::string ReadAll(const std::string &path) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// Runs the event loop until `done` holds or `ms` have passed; whether `done` holds.
+bool RunEventsUntil(const std::function<bool()> &done, int ms) {
+  const QDeadlineTimer deadline(ms);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(5);
+  }
+  return true;
 }
 
 void WriteAll(const std::string &path, const std::string &text) {
@@ -166,8 +180,8 @@ TEST(QueueJournal, EditsAreGatheredStatesAreWrittenAtOnce) {
     journal.Changed(s);
   }
   EXPECT_EQ(journal.WriteCount(), 0);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return journal.WriteCount() > 0; }, 10'000));
-  QTest::qWait(120);
+  ASSERT_TRUE(RunEventsUntil([&] { return journal.WriteCount() > 0; }, 10'000));
+  RunEventsUntil([] { return false; }, 120);
   EXPECT_EQ(journal.WriteCount(), 1);
   std::string problem;
   EXPECT_EQ(journal.LeftOver(problem)->Rows[0].Record.Brightness, 99) << "the last edit is the one kept";
@@ -180,7 +194,7 @@ TEST(QueueJournal, EditsAreGatheredStatesAreWrittenAtOnce) {
   // A normal end removes the journal; an edit still pending is not written after it.
   journal.Changed(s);
   journal.Clear();
-  QTest::qWait(120);
+  RunEventsUntil([] { return false; }, 120);
   EXPECT_FALSE(fs::exists(journal.Path()));
 }
 
