@@ -641,7 +641,8 @@ void TMainWindow::JournalRows(bool stateChanged) {
 bool TMainWindow::OfferRestore(const std::function<bool(const std::string &question)> &ask) {
   std::string problem;
   std::optional<TQueueSnapshot> left = journal_.LeftOver(problem);
-  if (!problem.empty()) std::fprintf(stderr, "tovi-converter: the kept file list is ignored: %s\n", problem.c_str());
+  if (!problem.empty())
+    std::fprintf(stderr, "tovi-converter: the kept file list is ignored: %s\n", problem.c_str());
   if (!left || running_) return false;
   const auto done = std::count_if(left->Rows.begin(), left->Rows.end(),
                                   [](const TFileRow &r) { return r.State == TRowState::Done; });
@@ -650,10 +651,10 @@ bool TMainWindow::OfferRestore(const std::function<bool(const std::string &quest
       std::to_string(left->Rows.size()) + " files, " + std::to_string(done) +
       " converted)?\n\nStart then converts the files that were not finished; a file that was being "
       "converted is converted again.";
-  const bool yes = ask ? ask(question)
-                       : QMessageBox::question(this, "Restore the file list", Q(question),
-                                               QMessageBox::Yes | QMessageBox::No,
-                                               QMessageBox::Yes) == QMessageBox::Yes;
+  const bool yes =
+      ask ? ask(question)
+          : QMessageBox::question(this, "Restore the file list", Q(question),
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
   if (!yes) {
     journal_.Clear();
     return false;

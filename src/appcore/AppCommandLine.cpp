@@ -7,7 +7,8 @@
 namespace tovi {
 
 const char *const kAppUsage =
-    "usage: tovi-converter [--profile CODE|NAME] [--out DIR] [--restore] [--start] [--quit-when-done] [FILE...]\n"
+    "usage: tovi-converter [--profile CODE|NAME] [--out DIR] [--restore] [--start] [--quit-when-done] "
+    "[FILE...]\n"
     "  --profile CODE|NAME  choose the output profile (a code, a name or a unique part of one)\n"
     "  --out DIR            choose the output folder\n"
     "  --restore            take back the file list a crash left, without asking\n"

@@ -58,9 +58,12 @@ template <typename T> void Read(const QJsonObject &o, const char *key, T &v) {
 }
 
 QJsonObject WatermarkToJson(const TWmRec &m) {
-  QJsonObject font{{"name", Q(m.Font.Name)},       {"size", m.Font.Size},
-                   {"bold", m.Font.Bold},          {"italic", m.Font.Italic},
-                   {"underline", m.Font.Underline}, {"strikeOut", m.Font.StrikeOut},
+  QJsonObject font{{"name", Q(m.Font.Name)},
+                   {"size", m.Font.Size},
+                   {"bold", m.Font.Bold},
+                   {"italic", m.Font.Italic},
+                   {"underline", m.Font.Underline},
+                   {"strikeOut", m.Font.StrikeOut},
                    {"color", static_cast<qint64>(m.Font.Color)}};
   return QJsonObject{{"text", Q(m.Text)},
                      {"font", font},

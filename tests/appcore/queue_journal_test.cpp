@@ -237,7 +237,8 @@ TEST_F(ResumedStart, SkipsDoneRowsAndReplacesTheHalfWrittenOutput) {
   for (const auto &entry : fs::directory_iterator(out))
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"h264_aac_(new).mkv", "mpeg4_mp3_(new).mkv", "vp8_vorbis_(new).mkv"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"h264_aac_(new).mkv", "mpeg4_mp3_(new).mkv", "vp8_vorbis_(new).mkv"}));
   const DecodedMedia replaced = DecodeFile(halfOutput);
   ASSERT_TRUE(replaced.opened);
   EXPECT_NEAR(replaced.videoEnd - replaced.videoStart, 2.0, 0.25);
