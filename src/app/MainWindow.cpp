@@ -182,8 +182,10 @@ TMainWindow::TMainWindow(ICompletionActions &actions, QWidget *parent)
   });
   connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *item, int column) {
     const int row = list_->indexOfTopLevelItem(item);
-    if (column == TFileListView::colSource && row >= 0 && row < static_cast<int>(rows_.size()) && !running_)
+    if (column == TFileListView::colSource && row >= 0 && row < static_cast<int>(rows_.size()) && !running_) {
       rows_[static_cast<std::size_t>(row)].Checked = item->checkState(0) == Qt::Checked;
+      JournalRows(false);
+    }
   });
   connect(list_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint &at) { editMenu_->popup(list_->viewport()->mapToGlobal(at)); });
@@ -233,6 +235,8 @@ TMainWindow::TMainWindow(ICompletionActions &actions, QWidget *parent)
         this, [this, copy = info] { OnTerminate(copy); }, Qt::QueuedConnection);
   });
 
+  connect(tree_, &TProfileTreeBox::ProfileChosen, this, [this](int) { JournalRows(false); });
+
   resize(960, 560);
   RefreshList();
 }
@@ -240,6 +244,8 @@ TMainWindow::TMainWindow(ICompletionActions &actions, QWidget *parent)
 TMainWindow::~TMainWindow() {
   // The handlers use this window: detach them and end the run before the members go.
   closing_ = true;
+  // A normal end: the next start has nothing to restore. (A crash never gets here.)
+  journal_.Clear();
   // The player draws into a window of this one: stop it while the window still stands.
   preview_->Shutdown();
   DetachConverterEvents();
@@ -311,6 +317,7 @@ int TMainWindow::AddFiles(const std::vector<std::string> &paths) {
   if (added > 0) {
     RefreshList();
     SelectRow(0);
+    JournalRows(false);
   }
   return added;
 }
@@ -332,6 +339,7 @@ void TMainWindow::RemoveSelected() {
   RefreshList();
   SelectRow(RowAfterRemove(count, row));
   if (rows_.empty()) preview_->Stop();
+  JournalRows(false);
 }
 
 void TMainWindow::ClearList() {
@@ -340,6 +348,7 @@ void TMainWindow::ClearList() {
   rows_.clear();
   RefreshList();
   preview_->Stop();
+  JournalRows(false);
 }
 
 void TMainWindow::SelectRow(int row) {
@@ -425,6 +434,7 @@ void TMainWindow::OpenWatermarkWindow() {
                           global_.SettingsFile(), this);
   dialog.exec();
   RefreshRow(row);
+  JournalRows(false);
 }
 
 void TMainWindow::SetOutputFolder(const std::string &folder) {
@@ -456,6 +466,7 @@ void TMainWindow::OpenCrop() {
                      this);
   dialog.exec();
   preview_->LoadVolumeAndMute(); // the dialog has its own volume and mute controls
+  JournalRows(false);
 }
 
 void TMainWindow::OpenTrim() {
@@ -472,6 +483,7 @@ void TMainWindow::OpenTrim() {
         edited.Record.TrimStart = outcome.TrimStart;
         edited.Record.TrimLength = outcome.TrimLength;
         RefreshRow(r);
+        JournalRows(false);
       }
     });
   }
@@ -489,7 +501,10 @@ void TMainWindow::ShowAbout() {
 void TMainWindow::OpenSettings() {
   if (running_) return; // the rows' profile must not change under a run
   if (!settings_) settings_ = new TSettingsWindow(global_, this);
-  if (settings_->exec() == QDialog::Accepted) tree_->Rebuild();
+  if (settings_->exec() == QDialog::Accepted) {
+    tree_->Rebuild();
+    JournalRows(false);
+  }
 }
 
 void TMainWindow::OpenPreferences() {
@@ -512,6 +527,7 @@ bool TMainWindow::StartConversion() {
   options.Warn = [this](const std::string &title, const std::string &text) {
     QMessageBox::warning(this, Q(title), Q(text));
   };
+  options.SkipDone = resumePending_;
   options.AskDefaultSize = [this](const std::string &question) {
     return QMessageBox::question(this, "Confirm", Q(question), QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
@@ -530,7 +546,9 @@ bool TMainWindow::StartConversion() {
     QMessageBox::warning(this, "Warning", Q(text));
   }
   RefreshList();
+  JournalRows(true); // the rows' output names and Queued states
   if (converter_.TaskCount() == 0) return false;
+  resumePending_ = false;
   converter_.SetPreviewBitmap(true);
   running_ = true;
   finished_ = failed_ = 0;
@@ -552,7 +570,9 @@ void TMainWindow::OnProgress(const TProgressInfo &info) {
   const auto &taskRows = queue_.TaskRows();
   if (info.TaskIndex < 0 || info.TaskIndex >= static_cast<int>(taskRows.size())) return;
   const int row = taskRows[static_cast<std::size_t>(info.TaskIndex)];
+  const TRowState before = rows_[static_cast<std::size_t>(row)].State;
   queue_.HandleProgress(info, rows_);
+  if (rows_[static_cast<std::size_t>(row)].State != before) JournalRows(true);
   if (row < list_->topLevelItemCount())
     list_->topLevelItem(row)->setText(TFileListView::colProgress,
                                       Q(rows_[static_cast<std::size_t>(row)].Progress));
@@ -593,6 +613,7 @@ void TMainWindow::OnTerminate(const TTerminateInfo &info) {
                    info.ExceptionMsg.c_str());
   }
   if (row >= 0 && row < list_->topLevelItemCount()) RefreshRow(row);
+  JournalRows(true);
 }
 
 void TMainWindow::OnAllEnded() {
@@ -604,6 +625,50 @@ void TMainWindow::OnAllEnded() {
   RefreshList();
   emit RunEnded();
   if (quitWhenDone_) QCoreApplication::exit(failed_ == 0 && finished_ > 0 ? 0 : 1);
+}
+
+void TMainWindow::JournalRows(bool stateChanged) {
+  if (closing_) return;
+  TQueueSnapshot snapshot;
+  snapshot.ProfileCode = TAppSettings(global_.SettingsFile()).FormatCode();
+  snapshot.Rows = rows_;
+  if (stateChanged)
+    journal_.StateChanged(snapshot);
+  else
+    journal_.Changed(snapshot);
+}
+
+bool TMainWindow::OfferRestore(const std::function<bool(const std::string &question)> &ask) {
+  std::string problem;
+  std::optional<TQueueSnapshot> left = journal_.LeftOver(problem);
+  if (!problem.empty())
+    std::fprintf(stderr, "tovi-converter: the kept file list is ignored: %s\n", problem.c_str());
+  if (!left || running_) return false;
+  const auto done = std::count_if(left->Rows.begin(), left->Rows.end(),
+                                  [](const TFileRow &r) { return r.State == TRowState::Done; });
+  const std::string question =
+      "Tovi Video Converter did not close normally last time. Restore its file list (" +
+      std::to_string(left->Rows.size()) + " files, " + std::to_string(done) +
+      " converted)?\n\nStart then converts the files that were not finished; a file that was being "
+      "converted is converted again.";
+  const bool yes =
+      ask ? ask(question)
+          : QMessageBox::question(this, "Restore the file list", Q(question),
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+  if (!yes) {
+    journal_.Clear();
+    return false;
+  }
+  PrepareResume(left->Rows);
+  rows_ = std::move(left->Rows);
+  resumePending_ = true;
+  // The rows were made for this profile; choosing it also writes it to the settings.
+  if (left->ProfileCode > 0 && left->ProfileCode != TAppSettings(global_.SettingsFile()).FormatCode())
+    tree_->ChooseProfile(left->ProfileCode);
+  RefreshList();
+  SelectRow(0);
+  JournalRows(true);
+  return true;
 }
 
 void TMainWindow::closeEvent(QCloseEvent *event) {

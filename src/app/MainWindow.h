@@ -14,6 +14,7 @@
 
 #include <QMainWindow>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@
 
 #include "appcore/ConversionQueue.h"
 #include "appcore/GlobalObject.h"
+#include "appcore/QueueJournal.h"
 #include "converter/Converter.h"
 
 class QAction;
@@ -72,6 +74,12 @@ public:
   // Exits the application after the next all-ended notice: status 0 when every task of
   // the run finished, 1 otherwise.
   void SetQuitWhenDone(bool quit) { quitWhenDone_ = quit; }
+  // After a crash or a power loss: offers the file list the journal kept (a question box,
+  // or `ask` when given: it gets the question and answers true for Yes). Yes puts the
+  // rows back (done rows stay done) and the next Start converts only the unfinished rows,
+  // the interrupted one again under its own name; No drops the journal. Call once, before
+  // the list is edited. True when a list was restored.
+  bool OfferRestore(const std::function<bool(const std::string &question)> &ask = {});
   // The Edit menu's "&Crop": the crop dialog on the selected row, modal.
   void OpenCrop();
   // "&Video Effect && Water Mark": the watermark dialog, modal, on the selected row.
@@ -126,6 +134,8 @@ private:
   void OnTerminate(const TTerminateInfo &info); // GUI thread, in arrival order
   void OnAllEnded();
   void DetachConverterEvents();
+  // Hands the list to the journal: at once for a row's state, gathered for edits.
+  void JournalRows(bool stateChanged);
 
   ICompletionActions &actions_;
   TGlobalObject global_;
@@ -140,6 +150,8 @@ private:
   bool allEndedPending_ = false; // the all-ended notice came while the progress window stopped
   int finished_ = 0;
   int failed_ = 0;
+  TQueueJournal journal_{QueueJournalFile()};
+  bool resumePending_ = false; // a restored list: the next Start skips its done rows
 
   QLabel *title_;
   TFileListView *list_;

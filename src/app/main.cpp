@@ -1,5 +1,5 @@
 // tovi-converter: the desktop program.
-//   tovi-converter [--profile CODE|NAME] [--out DIR] [--start] [--quit-when-done] FILE...
+//   tovi-converter [--profile CODE|NAME] [--out DIR] [--restore] [--start] [--quit-when-done] FILE...
 #include <QFileInfo>
 #include <QSplashScreen>
 #include <QTimer>
@@ -50,6 +50,13 @@ int main(int argc, char **argv) {
   tovi::TMainWindow window(actions);
   window.show();
   splash.finish(&window);
+
+  // A list a crash left is offered before anything else changes the list; an unattended
+  // run (--quit-when-done) is not stopped by a question nobody answers.
+  if (cl.Restore)
+    window.OfferRestore([](const std::string &) { return true; });
+  else if (!cl.QuitWhenDone)
+    window.OfferRestore();
 
   if (cl.ProfileCode) window.ProfileTree()->ChooseProfile(*cl.ProfileCode);
   if (cl.OutDir) {

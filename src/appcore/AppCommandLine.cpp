@@ -7,9 +7,11 @@
 namespace tovi {
 
 const char *const kAppUsage =
-    "usage: tovi-converter [--profile CODE|NAME] [--out DIR] [--start] [--quit-when-done] [FILE...]\n"
+    "usage: tovi-converter [--profile CODE|NAME] [--out DIR] [--restore] [--start] [--quit-when-done] "
+    "[FILE...]\n"
     "  --profile CODE|NAME  choose the output profile (a code, a name or a unique part of one)\n"
     "  --out DIR            choose the output folder\n"
+    "  --restore            take back the file list a crash left, without asking\n"
     "  --start              start converting the listed files at once\n"
     "  --quit-when-done     exit after the conversion: status 0 when every file converted, 1 otherwise\n";
 
@@ -28,6 +30,8 @@ TAppCommandLine ParseAppCommandLine(const std::vector<std::string> &args) {
       cl.Help = true;
     } else if (a == "--start") {
       cl.Start = true;
+    } else if (a == "--restore") {
+      cl.Restore = true;
     } else if (a == "--quit-when-done") {
       cl.QuitWhenDone = true;
     } else if (a == "--profile" || a == "--out") {
@@ -52,7 +56,7 @@ TAppCommandLine ParseAppCommandLine(const std::vector<std::string> &args) {
       return cl;
     }
   }
-  if (cl.Start && cl.Files.empty()) cl.Error = "--start needs at least one file";
+  if (cl.Start && cl.Files.empty() && !cl.Restore) cl.Error = "--start needs at least one file or --restore";
   return cl;
 }
 

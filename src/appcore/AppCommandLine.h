@@ -1,5 +1,5 @@
 // The desktop program's command line:
-//   tovi-converter [--profile CODE|NAME] [--out DIR] [--start] [--quit-when-done] FILE...
+//   tovi-converter [--profile CODE|NAME] [--out DIR] [--restore] [--start] [--quit-when-done] FILE...
 #pragma once
 
 #include <optional>
@@ -13,6 +13,7 @@ struct TAppCommandLine {
   std::optional<std::string> OutDir; // full path
   bool Start = false;
   bool QuitWhenDone = false;
+  bool Restore = false; // restore a list left by a crash without asking
   bool Help = false;
   std::vector<std::string> Files; // full paths, in order
   std::string Error;              // non-empty: a usage error, nothing else is valid

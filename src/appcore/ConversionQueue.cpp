@@ -1,5 +1,7 @@
 #include "appcore/ConversionQueue.h"
 
+#include <filesystem>
+
 #include "appcore/OutputNaming.h"
 #include "appcore/ProfileCatalog.h"
 #include "appcore/ProfileChoices.h"
@@ -78,10 +80,13 @@ bool TConversionQueue::StartConversion(std::vector<TFileRow> &rows, const TStart
 
   for (std::size_t r = 0; r < rows.size(); ++r) {
     TFileRow &row = rows[r];
-    if (!row.Checked) continue;
+    if (!row.Checked || (options.SkipDone && row.State == TRowState::Done)) continue;
     const int rowIndex = static_cast<int>(r);
     TlvFilesRecord &rec = row.Record;
-    const auto skip = [&](const std::string &why) { rowErrors_.emplace_back(rowIndex, why); };
+    const auto skip = [&](const std::string &why) {
+      rowErrors_.emplace_back(rowIndex, why);
+      row.State = TRowState::Waiting;
+    };
 
     // Pictures are read before the job starts: a missing one is a clear error here, not
     // a log line per frame and an output without its watermark.
@@ -105,7 +110,17 @@ bool TConversionQueue::StartConversion(std::vector<TFileRow> &rows, const TStart
     }
     if (rec.TrimStart >= 0) in.StartTime = rec.TrimStart;
     std::string output;
-    if (outDir_) {
+    if (!row.ReplaceOutput.empty()) {
+      // What an interrupted run half wrote is converted again under its own name; a free
+      // name would leave the broken file beside the good one.
+      output = row.ReplaceOutput;
+      if (const std::string folder = std::filesystem::path(output).parent_path().string();
+          !folder.empty() && !ForceDirectories(folder)) {
+        probe.CloseFile();
+        skip("Cannot create output directory:" + folder);
+        continue;
+      }
+    } else if (outDir_) {
       if (!ForceDirectories(*outDir_)) {
         probe.CloseFile();
         skip("Cannot create output directory:" + *outDir_);
@@ -160,6 +175,8 @@ bool TConversionQueue::StartConversion(std::vector<TFileRow> &rows, const TStart
     probe.CloseFile();
     rec.DestinationFile = output;
     row.Progress.clear();
+    row.State = TRowState::Queued;
+    row.ReplaceOutput.clear();
     taskRows_.push_back(rowIndex);
   }
   return true;
@@ -173,9 +190,10 @@ std::optional<int> TConversionQueue::ProgressPercent(const TProgressInfo &info) 
 std::optional<int> TConversionQueue::HandleProgress(const TProgressInfo &info,
                                                     std::vector<TFileRow> &rows) const {
   const auto percent = ProgressPercent(info);
-  if (percent && info.TaskIndex >= 0 && info.TaskIndex < static_cast<int>(taskRows_.size()))
-    rows[static_cast<std::size_t>(taskRows_[static_cast<std::size_t>(info.TaskIndex)])].Progress =
-        std::to_string(*percent) + "%";
+  if (info.TaskIndex < 0 || info.TaskIndex >= static_cast<int>(taskRows_.size())) return percent;
+  TFileRow &row = rows[static_cast<std::size_t>(taskRows_[static_cast<std::size_t>(info.TaskIndex)])];
+  if (row.State == TRowState::Queued) row.State = TRowState::Converting;
+  if (percent) row.Progress = std::to_string(*percent) + "%";
   return percent;
 }
 
@@ -198,8 +216,12 @@ int TConversionQueue::HandleTerminate(const TTerminateInfo &info, std::vector<TF
                                       bool openFolder, bool shutDown, ICompletionActions *actions) {
   if (info.TaskIndex < 0 || info.TaskIndex >= static_cast<int>(taskRows_.size())) return -1;
   const int row = taskRows_[static_cast<std::size_t>(info.TaskIndex)];
-  if (!info.Finished) return row; // stopped or failed: the row keeps its last percentage
+  if (!info.Finished) {
+    rows[static_cast<std::size_t>(row)].State = TRowState::Failed;
+    return row; // the row keeps its last percentage
+  }
   rows[static_cast<std::size_t>(row)].Progress = "100%";
+  rows[static_cast<std::size_t>(row)].State = TRowState::Done;
   if (info.TaskIndex + 1 == static_cast<int>(taskRows_.size()) && actions) {
     if (openFolder) {
       const std::string folder = OutputFolder();

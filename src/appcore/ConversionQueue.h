@@ -24,12 +24,20 @@
 
 namespace tovi {
 
+// Where a row stands in the conversions: not in a run, given a task and an output name
+// by a start, being converted, finished, or stopped/failed.
+enum class TRowState { Waiting, Queued, Converting, Done, Failed };
+
 // One row of the file list.
 struct TFileRow {
   std::string Caption; // the source's full path
   bool Checked = true;
   TlvFilesRecord Record;
   std::string Progress; // the Progress column: "" or percent + "%"
+  TRowState State = TRowState::Waiting;
+  // The output of an interrupted run that the next start converts again under the same
+  // name (replacing what was half written); "" to choose a free name as usual.
+  std::string ReplaceOutput;
 };
 
 // The completion actions chosen in the progress window; the application implements
@@ -48,6 +56,8 @@ struct TStartOptions {
   std::optional<std::string> Zoom;   // default: the profile's paraZoom from the settings file
   TDefaultSizeQuestion AskDefaultSize;
   TWarningSink Warn; // warnings to show ("Warning" boxes)
+  // Resuming a list restored after a crash: rows already Done are not converted again.
+  bool SkipDone = false;
 };
 
 class TConversionQueue {
@@ -57,8 +67,9 @@ public:
   // Builds one task per checked row (steps in the order the main window takes them).
   // False, with the message given to options.Warn, when no row is checked; a row whose
   // file cannot be probed or whose task the converter refuses is skipped with a
-  // message in RowErrors. The caller then starts the converter (one task at a time).
-  // Throws TConversionError for a broken profile file value.
+  // message in RowErrors (and Waiting). A row given a task is Queued with its output
+  // name in DestinationFile: its ReplaceOutput when set, else a free name. The caller
+  // then starts the converter (one task at a time). Throws TConversionError for a broken profile file value.
   bool StartConversion(std::vector<TFileRow> &rows, const TStartOptions &options);
 
   // Task index -> row index, for the tasks of the last start.
@@ -67,7 +78,7 @@ public:
   const std::vector<std::pair<int, std::string>> &RowErrors() const { return rowErrors_; }
 
   // A progress report: the task's row gets percent + "%" (nothing while the total is
-  // unknown or 0). Returns the percentage.
+  // unknown or 0) and is Converting from its first report on. Returns the percentage.
   std::optional<int> HandleProgress(const TProgressInfo &info, std::vector<TFileRow> &rows) const;
   static std::optional<int> ProgressPercent(const TProgressInfo &info);
 
@@ -76,7 +87,8 @@ public:
   // task (logged by the converter) rather than throwing once per frame.
   void HandleCustomHook(THookInfo &info, const std::vector<TFileRow> &rows);
 
-  // A termination notice: for a finished task, the row's Progress becomes "100%"; after
+  // A termination notice: a finished task's row is Done, its Progress "100%"; a stopped or
+  // failed one is Failed. After
   // the last task of the start has finished, the chosen completion actions run (open
   // folder first, then shut down). Returns the row index the notice concerned (-1 for
   // the all-ended notice).
