@@ -78,11 +78,10 @@ void FitSizeToNorm(bool pal, int &W, int &H) {
   }
 }
 
-constexpr std::array kVideoCodecs{"mpeg4",     "libxvid", "mpeg1video", "mpeg2video", "msmpeg4", "msmpeg4v1",
-                                  "msmpeg4v2", "huffyuv", "dvvideo",    "rawvideo",   "h263p",   "h263",
-                                  "rv10",      "rv20",    "ljpeg",      "mjpeg",      "svq1",    "zlib",
-                                  "wmv1",      "wmv2",    "libx264",
-                                  "libx265",   "libvpx-vp9", "libsvtav1"};
+constexpr std::array kVideoCodecs{
+    "mpeg4",   "libxvid",  "mpeg1video", "mpeg2video", "msmpeg4", "msmpeg4v1", "msmpeg4v2",  "huffyuv",
+    "dvvideo", "rawvideo", "h263p",      "h263",       "rv10",    "rv20",      "ljpeg",      "mjpeg",
+    "svq1",    "zlib",     "wmv1",       "wmv2",       "libx264", "libx265",   "libvpx-vp9", "libsvtav1"};
 
 } // namespace
 
