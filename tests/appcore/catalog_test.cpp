@@ -113,9 +113,11 @@ TEST(ProfileFile, EverySectionParsesAndNamesEncodersThisBuildHas) {
     // A size limit is whole mebibytes ("25M"), on every "Size Limited" profile only.
     std::int64_t n = 0;
     const std::string limit = profile.ReadString(s, "TargetSize", "");
-    EXPECT_EQ(!limit.empty(), ProfileCategories()[static_cast<std::size_t>(code / 100)].Name == "Size Limited");
+    EXPECT_EQ(!limit.empty(),
+              ProfileCategories()[static_cast<std::size_t>(code / 100)].Name == "Size Limited");
     if (!limit.empty()) {
-      EXPECT_TRUE(limit.back() == 'M' && IsIntegerText(limit.substr(0, limit.size() - 1), &n) && n > 0) << limit;
+      EXPECT_TRUE(limit.back() == 'M' && IsIntegerText(limit.substr(0, limit.size() - 1), &n) && n > 0)
+          << limit;
     }
     EXPECT_TRUE(IsIntegerText(profile.ReadString(s, "paraSampleRate", ""), &n) && n > 0);
     EXPECT_TRUE(IsNumberText(profile.ReadString(s, "paraAudioBitRate", "")));
