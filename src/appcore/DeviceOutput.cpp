@@ -13,6 +13,16 @@ void AskPixelFormat(const std::string &format, TOutputOptions &out) {
   out.ExtOptions += (out.ExtOptions.empty() ? "" : "\n") + std::string("pix_fmt=") + name;
 }
 
+void AddProfileOutputOptions(const std::string &items, TOutputOptions &out) {
+  std::size_t start = 0;
+  while (start <= items.size()) {
+    const auto end = std::min(items.find(';', start), items.size());
+    const std::string item = TrimBlanks(items.substr(start, end - start));
+    if (!item.empty()) out.ExtOptions += (out.ExtOptions.empty() ? "" : "\n") + item;
+    start = end + 1;
+  }
+}
+
 void FollowVideoBitRate(const std::string &maxRate, const std::string &bufferSize, TOutputOptions &out) {
   if (out.VideoBitrate <= 0) return;
   std::int64_t profileMax = 0, profileBuffer = 0;

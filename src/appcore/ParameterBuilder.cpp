@@ -78,10 +78,10 @@ void FitSizeToNorm(bool pal, int &W, int &H) {
   }
 }
 
-constexpr std::array kVideoCodecs{"mpeg4",     "libxvid", "mpeg1video", "mpeg2video", "msmpeg4", "msmpeg4v1",
-                                  "msmpeg4v2", "huffyuv", "dvvideo",    "rawvideo",   "h263p",   "h263",
-                                  "rv10",      "rv20",    "ljpeg",      "mjpeg",      "svq1",    "zlib",
-                                  "wmv1",      "wmv2",    "libx264"};
+constexpr std::array kVideoCodecs{
+    "mpeg4",   "libxvid",  "mpeg1video", "mpeg2video", "msmpeg4", "msmpeg4v1", "msmpeg4v2",  "huffyuv",
+    "dvvideo", "rawvideo", "h263p",      "h263",       "rv10",    "rv20",      "ljpeg",      "mjpeg",
+    "svq1",    "zlib",     "wmv1",       "wmv2",       "libx264", "libx265",   "libvpx-vp9", "libsvtav1"};
 
 } // namespace
 
@@ -216,6 +216,7 @@ void TParameterBuilder::BuildConversionParameters(const TlvFilesRecord &item, in
       out.AudioChannels = static_cast<std::int32_t>(n);
     AudioRates(code, source, out, true);
     Volume(code, out);
+    AddProfileOutputOptions(Profile(code, OUTPUT_OPTIONS_KEY, ""), out);
     input.ExtOptions = "vn=1";
     out.DisableVideo = true;
     out.DisableSubtitle = true;
@@ -322,6 +323,8 @@ void TParameterBuilder::BuildConversionParameters(const TlvFilesRecord &item, in
   }
   // V9. An empty filter adds nothing (a trailing "," would break the graph text).
   if (!filter.empty()) out.VideoFilters = out.VideoFilters.empty() ? filter : out.VideoFilters + "," + filter;
+
+  AddProfileOutputOptions(Profile(code, OUTPUT_OPTIONS_KEY, ""), out);
 
   // V10. Audio of a video profile.
   std::string audioCodec = Setting(code, "paraAudioEncoder", "");

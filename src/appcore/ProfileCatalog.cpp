@@ -131,7 +131,34 @@ constexpr std::array kGeneralAudio{
     "AC-3 Audio Codec (*.ac3)"sv,
 };
 
-const std::array<TProfileCategory, 25> kCategories{{
+// Categories 25 and later were added for today's devices and sites; docs/profiles.md
+// says what each profile is for.
+constexpr std::array kPhones{
+    "Phone and Tablet H.264 1080p (*.mp4)"sv,
+    "Phone and Tablet HEVC 1080p (*.mp4)"sv,
+    "Phone and Tablet HEVC 2160p 4K (*.mp4)"sv,
+    "Older Phones H.264 720p (*.mp4)"sv,
+};
+constexpr std::array kWeb{
+    "Video Site Upload H.264 1080p (*.mp4)"sv,
+    "Video Site Upload H.264 2160p 4K (*.mp4)"sv,
+    "WebM VP9 + Opus (*.webm)"sv,
+    "WebM AV1 + Opus (*.webm)"sv,
+    "MP4 AV1 + Opus (*.mp4)"sv,
+};
+constexpr std::array kSizeLimited{
+    "8 MB H.264 MP4 (*.mp4)"sv,
+    "25 MB H.264 MP4 (*.mp4)"sv,
+    "50 MB H.264 MP4 (*.mp4)"sv,
+    "100 MB H.264 MP4 (*.mp4)"sv,
+};
+constexpr std::array kAudio{
+    "Opus Audio (*.ogg)"sv,
+    "ALAC Apple Lossless Audio (*.m4a)"sv,
+    "FLAC 24-bit Lossless Audio (*.flac)"sv,
+};
+
+const std::array<TProfileCategory, 29> kCategories{{
     {"Apple iPod", kIPod},
     {"Apple iPhone", kIPhone},
     {"Apple TV", kAppleTV},
@@ -157,6 +184,10 @@ const std::array<TProfileCategory, 25> kCategories{{
     {"Matroska Video - MKV", kMkv},
     {"General Video formates", kGeneralVideo},
     {"General Audio formates", kGeneralAudio},
+    {"Phones and Tablets", kPhones},
+    {"Web and Sharing", kWeb},
+    {"Size Limited", kSizeLimited},
+    {"Audio", kAudio},
 }};
 
 } // namespace

@@ -1,4 +1,4 @@
-// The fixed catalogue of output profiles: 25 device or format categories, 115 profiles.
+// The fixed catalogue of output profiles: 29 device or format categories, 131 profiles.
 //
 // A profile's code is category index x 100 + position in the category (both from 0);
 // the code selects the section "formatInfo" + code in the profile file and in the
@@ -23,7 +23,7 @@ struct TProfileCategory {
 
 // All categories in index order.
 std::span<const TProfileCategory> ProfileCategories();
-// Total number of profiles (115).
+// Total number of profiles (131).
 int ProfileCount();
 // Every profile code in catalogue order.
 std::vector<int> AllProfileCodes();

@@ -10,7 +10,7 @@ namespace {
 
 using TPair = std::pair<const char *, const char *>;
 
-constexpr std::array<TPair, 27> kVideoEncoders{{
+constexpr std::array<TPair, 30> kVideoEncoders{{
     {"mpeg-4", "mpeg4"},
     {"xvid", "libxvid"},
     {"h264", "libx264"},
@@ -38,9 +38,12 @@ constexpr std::array<TPair, 27> kVideoEncoders{{
     {"mjpeg", "mjpeg"},
     {"svq1", "svq1"},
     {"zlib", "zlib"},
+    {"hevc", "libx265"},
+    {"vp9", "libvpx-vp9"},
+    {"av1", "libsvtav1"},
 }};
 
-constexpr std::array<TPair, 28> kAudioEncoders{{
+constexpr std::array<TPair, 29> kAudioEncoders{{
     {"mp3", "libmp3lame"},
     {"ogg", "vorbis"},
     {"mp2", "mp2"},
@@ -69,6 +72,7 @@ constexpr std::array<TPair, 28> kAudioEncoders{{
     {"adpcm_ima_wav", "adpcm_ima_wav"},
     {"wma1", "wmav1"},
     {"wma2", "wmav2"},
+    {"opus", "libopus"},
 }};
 
 template <class Table> std::optional<std::string> Lookup(const Table &table, const std::string &key) {

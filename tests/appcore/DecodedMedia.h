@@ -20,7 +20,10 @@ struct DecodedMedia {
   int videoFrames = 0;
   double videoStart = 0, videoEnd = 0; // seconds: first pts, last pts + one frame
   double frameSeconds = 0;             // one frame at the stream's rate
+  int pixelFormat = -1;                // AVPixelFormat of the decoded pictures
+  std::string videoTag;                // the container's four-character code, e.g. "hvc1"
   int sampleRate = 0, channels = 0;
+  int audioSampleFormat = -1, audioBits = 0; // decoded AVSampleFormat; bits per sample stored
   long long audioSamples = 0;
   int decodeErrors = 0;
 };
@@ -64,6 +67,8 @@ template <class OnPicture> DecodedMedia DecodeFile(const std::string &file, OnPi
   if (vdec) {
     const AVStream *st = in->streams[v];
     m.videoCodec = vdec->codec->name;
+    for (int shift = 0; shift < 32 && st->codecpar->codec_tag; shift += 8)
+      m.videoTag += static_cast<char>((st->codecpar->codec_tag >> shift) & 0xff);
     // The nominal rate: the average one is skewed by a missing or extra last picture.
     AVRational rate = st->r_frame_rate.num > 0 ? st->r_frame_rate : st->avg_frame_rate;
     m.frameSeconds = rate.num > 0 ? rate.den / static_cast<double>(rate.num) : 0;
@@ -72,6 +77,7 @@ template <class OnPicture> DecodedMedia DecodeFile(const std::string &file, OnPi
     m.audioCodec = adec->codec->name;
     m.sampleRate = adec->sample_rate;
     m.channels = adec->ch_layout.nb_channels;
+    m.audioBits = in->streams[a]->codecpar->bits_per_raw_sample;
   }
   FramePtr frame = MakeFrame();
   PacketPtr packet = MakePacket();
@@ -84,11 +90,13 @@ template <class OnPicture> DecodedMedia DecodeFile(const std::string &file, OnPi
     m.videoEnd = std::max(m.videoEnd, t + m.frameSeconds);
     m.width = f->width;
     m.height = f->height;
+    m.pixelFormat = f->format;
     ++m.videoFrames;
     onPicture(f);
     return 0;
   };
   const auto audioSink = [&](AVFrame *f) {
+    m.audioSampleFormat = f->format;
     m.audioSamples += f->nb_samples;
     return 0;
   };

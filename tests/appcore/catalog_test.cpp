@@ -16,12 +16,12 @@
 using namespace tovi;
 
 TEST(Catalog, CountsCodesAndNames) {
-  EXPECT_EQ(ProfileCategories().size(), 25u);
-  EXPECT_EQ(ProfileCount(), 115);
+  EXPECT_EQ(ProfileCategories().size(), 29u);
+  EXPECT_EQ(ProfileCount(), 131);
   std::set<std::string_view> names;
   for (int code : AllProfileCodes())
     names.insert(ProfileName(code));
-  EXPECT_EQ(names.size(), 115u) << "names are unique";
+  EXPECT_EQ(names.size(), 131u) << "names are unique";
   EXPECT_EQ(ProfileName(0), "iPod Video MPEG-4 (*.mp4)");
   EXPECT_EQ(ProfileName(100), "iPhone MPEG-4 Extra Video (*.mp4)");
   EXPECT_EQ(ProfileName(2400), "MP3 MPEG Layer-3 Audio (*.mp3)");
@@ -30,7 +30,13 @@ TEST(Catalog, CountsCodesAndNames) {
   EXPECT_EQ(FindProfileByName("Nokia N Series MPEG-4 Video(*.mp4)"), 1405);
   EXPECT_EQ(FindProfileByName("  PSP H.264/AVC Video (*.mp4) "), 403);
   EXPECT_TRUE(ProfileName(9).empty());
-  EXPECT_TRUE(ProfileName(2500).empty());
+  // The newer categories come after the 25 older ones, whose codes stay.
+  EXPECT_EQ(ProfileCategories()[25].Name, "Phones and Tablets");
+  EXPECT_EQ(ProfileName(2501), "Phone and Tablet HEVC 1080p (*.mp4)");
+  EXPECT_EQ(ProfileName(2700), "8 MB H.264 MP4 (*.mp4)");
+  EXPECT_EQ(ProfileName(2802), "FLAC 24-bit Lossless Audio (*.flac)");
+  EXPECT_TRUE(ProfileName(2900).empty());
+  EXPECT_TRUE(ProfileName(2803).empty());
   EXPECT_EQ(ProfileSection(1402), "formatInfo1402");
   EXPECT_EQ(LookupProfile("2309"), 2309);
   EXPECT_EQ(LookupProfile("9"), std::nullopt);
@@ -42,7 +48,7 @@ TEST(Catalog, TreeExpandsCollapsesAndKeepsItsState) {
   tovi::test::ConfigFolder cfg;
   TAppSettings s(cfg.SettingsFile());
   auto rows = BuildTreeRows(s);
-  ASSERT_EQ(rows.size(), 25u) << "every category collapsed without a settings file";
+  ASSERT_EQ(rows.size(), 29u) << "every category collapsed without a settings file";
   const auto before = rows.size();
   ToggleCategory(rows, 4); // Sony PSP
   ASSERT_EQ(rows.size(), before + 5);
@@ -63,7 +69,7 @@ TEST(Catalog, TreeExpandsCollapsesAndKeepsItsState) {
 TEST(ProfileFile, EverySectionParsesAndNamesEncodersThisBuildHas) {
   tovi::test::LoadConverterLibraries();
   const TIniFile profile(tovi::test::ShippedProfileFile());
-  ASSERT_EQ(profile.ReadSections().size(), 115u);
+  ASSERT_EQ(profile.ReadSections().size(), 131u);
   for (int code : AllProfileCodes()) {
     SCOPED_TRACE(std::string(ProfileName(code)) + " (" + std::to_string(code) + ")");
     const std::string s = ProfileSection(code);
@@ -104,7 +110,15 @@ TEST(ProfileFile, EverySectionParsesAndNamesEncodersThisBuildHas) {
             << muxer->name << " takes " << encoder->name;
       }
     }
+    // A size limit is whole mebibytes ("25M"), on every "Size Limited" profile only.
     std::int64_t n = 0;
+    const std::string limit = profile.ReadString(s, "TargetSize", "");
+    EXPECT_EQ(!limit.empty(),
+              ProfileCategories()[static_cast<std::size_t>(code / 100)].Name == "Size Limited");
+    if (!limit.empty()) {
+      EXPECT_TRUE(limit.back() == 'M' && IsIntegerText(limit.substr(0, limit.size() - 1), &n) && n > 0)
+          << limit;
+    }
     EXPECT_TRUE(IsIntegerText(profile.ReadString(s, "paraSampleRate", ""), &n) && n > 0);
     EXPECT_TRUE(IsNumberText(profile.ReadString(s, "paraAudioBitRate", "")));
     EXPECT_TRUE(IsIntegerText(profile.ReadString(s, "paraVideoBitRate", ""), &n) && n > 0);

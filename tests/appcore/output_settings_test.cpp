@@ -210,9 +210,9 @@ TEST(OutputSettingsConfirm, EveryOfferedEncoderExistsAtConversionTime) {
   tovi::test::LoadConverterLibraries();
   const TIniFile profile(tovi::test::ShippedProfileFile());
   const std::set<std::string> videoCodecs{
-      "mpeg4",   "libxvid", "mpeg1video", "mpeg2video", "msmpeg4", "msmpeg4v1", "msmpeg4v2",
-      "huffyuv", "dvvideo", "rawvideo",   "h263p",      "h263",    "rv10",      "rv20",
-      "ljpeg",   "mjpeg",   "svq1",       "zlib",       "wmv1",    "wmv2",      "libx264"};
+      "mpeg4",   "libxvid",  "mpeg1video", "mpeg2video", "msmpeg4", "msmpeg4v1", "msmpeg4v2",  "huffyuv",
+      "dvvideo", "rawvideo", "h263p",      "h263",       "rv10",    "rv20",      "ljpeg",      "mjpeg",
+      "svq1",    "zlib",     "wmv1",       "wmv2",       "libx264", "libx265",   "libvpx-vp9", "libsvtav1"};
   int checked = 0;
   for (const std::string &section : profile.ReadSections()) {
     for (const auto &[listKey, isVideo] :

@@ -47,6 +47,9 @@ TEST_F(CliConvert, ProfilesListsTheCatalogueAndMarksTheChosenProfile) {
   EXPECT_NE(run.out.find("  *    1  mp4   iPod Video H.264 (*.mp4)\n"), std::string::npos)
       << "FormatCode 1 by default";
   EXPECT_NE(run.out.find(" 2309  dv    DV - PAL -Digital Video Format (*.dv)\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Phones and Tablets\n    2500  mp4   Phone and Tablet H.264 1080p (*.mp4)\n"),
+            std::string::npos);
+  EXPECT_NE(run.out.find(" 2802  flac  FLAC 24-bit Lossless Audio (*.flac)\n"), std::string::npos);
   EXPECT_EQ(RunCli("profiles extra").exitCode, 2);
 }
 
