@@ -50,33 +50,6 @@ std::string MissingStreams(const std::string &format, const std::string &videoEn
 
 namespace {
 
-// A folder for the passes' statistics and trial outputs, removed with everything in it
-// when the owner goes. It lies beside the output so that a corrected output can be
-// renamed over the first one.
-class TPassFolder {
-public:
-  explicit TPassFolder(const std::string &beside) {
-    std::string pattern = (std::filesystem::path(beside).parent_path() / ".tovi-passes-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TPassFolder() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  TPassFolder(const TPassFolder &) = delete;
-  TPassFolder &operator=(const TPassFolder &) = delete;
-  const std::string &Path() const { return path_; }
-
-private:
-  std::string path_;
-};
-
-std::int64_t FileBytes(const std::string &name) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(name, ec);
-  return ec ? -1 : static_cast<std::int64_t>(size);
-}
-
 double FramesPerSecond(const std::string &rate, const TSourceFacts &facts) {
   double num = 0, den = 1;
   const auto slash = rate.find('/');
@@ -148,13 +121,9 @@ std::string TConversionQueue::AddSizeTargetTasks(int row, std::int64_t target, T
   if (out.VideoMaxRate > 0 && out.VideoMaxRate < rate) out.VideoMaxRate = rate;
   if (out.VideoBufSize > 0 && out.VideoBufSize < out.VideoMaxRate) out.VideoBufSize = out.VideoMaxRate;
   job->UsedRate = rate;
-  // The statistics go to the folder: the engine's log for the encoders that hand it
-  // over, libx264's own file (its "stats" option) for libx264, which writes it itself.
-  std::string passLines = "passlogfile=" + folder + "/pass";
-  if (out.VideoCodec == "libx264") passLines += "\r\nstats=" + folder + "/x264.log";
   const auto withPass = [&](TOutputOptions o, int pass, const std::string &file) {
     o.FileName = file;
-    o.ExtOptions += (o.ExtOptions.empty() ? "" : "\r\n") + passLines + "\r\npass=" + std::to_string(pass);
+    o.ExtOptions += (o.ExtOptions.empty() ? "" : "\r\n") + PassOptionLines(folder, pass);
     return o;
   };
   job->In = in;
@@ -232,13 +201,8 @@ void TConversionQueue::SizeTaskEnded(int task, const TTerminateInfo &info, std::
   // result within the target before one above it.
   const std::string third = job.Folder->Path() + "/pass3" + job.Suffix;
   const std::int64_t bytes = FileBytes(third);
-  const std::int64_t target = job.Plan.TargetBytes;
-  const auto score = [&](std::int64_t b) {
-    if (b < 0) return -1e18;
-    return b <= target ? double(b) : -double(b); // within: larger is better; over: smaller
-  };
   std::int64_t kept = job.SecondPassBytes;
-  if (score(bytes) > score(job.SecondPassBytes)) {
+  if (KeepCorrectedOutput(job.Plan.TargetBytes, job.SecondPassBytes, bytes)) {
     std::error_code ec;
     std::filesystem::rename(third, job.Output, ec);
     if (!ec) kept = bytes;

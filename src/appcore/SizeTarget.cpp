@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
 namespace tovi {
 
@@ -89,6 +91,34 @@ std::string SizeOutcomeText(std::int64_t targetBytes, std::int64_t actualBytes, 
     return "OVER TARGET: " + SizeText(actualBytes) + " of " + SizeText(targetBytes) + " after " +
            std::to_string(passes) + " passes";
   return SizeText(actualBytes) + " of " + SizeText(targetBytes) + ", " + std::to_string(passes) + " passes";
+}
+
+TPassFolder::TPassFolder(const std::string &besideFile) {
+  std::string pattern = (std::filesystem::path(besideFile).parent_path() / ".tovi-passes-XXXXXX").string();
+  if (::mkdtemp(pattern.data())) path_ = pattern;
+}
+
+TPassFolder::~TPassFolder() {
+  std::error_code ec;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+}
+
+std::string PassOptionLines(const std::string &folder, int pass) {
+  return "passlogfile=" + folder + "/pass\r\nstats=" + folder + "/x264.log\r\npass=" + std::to_string(pass);
+}
+
+std::int64_t FileBytes(const std::string &name) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(name, ec);
+  return ec ? -1 : static_cast<std::int64_t>(size);
+}
+
+bool KeepCorrectedOutput(std::int64_t targetBytes, std::int64_t secondBytes, std::int64_t thirdBytes) {
+  const auto score = [&](std::int64_t b) {
+    if (b < 0) return -1e18;
+    return b <= targetBytes ? double(b) : -double(b);
+  };
+  return score(thirdBytes) > score(secondBytes);
 }
 
 } // namespace tovi

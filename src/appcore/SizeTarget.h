@@ -61,4 +61,32 @@ std::int64_t CorrectedVideoBitRate(const TSizePlan &plan, std::int64_t usedVideo
 // over the target "OVER TARGET: 25.3 MB of 25.0 MB after 3 passes".
 std::string SizeOutcomeText(std::int64_t targetBytes, std::int64_t actualBytes, int passes);
 
+// A folder for the passes' statistics and trial outputs, removed with everything in it
+// when the owner goes. It lies beside the output so that a corrected output can be
+// renamed over the first one. Path() is empty when it could not be made.
+class TPassFolder {
+public:
+  explicit TPassFolder(const std::string &besideFile);
+  ~TPassFolder();
+  TPassFolder(const TPassFolder &) = delete;
+  TPassFolder &operator=(const TPassFolder &) = delete;
+  const std::string &Path() const { return path_; }
+
+private:
+  std::string path_;
+};
+
+// The option lines (name=value, CR LF between them) that make an encode pass `pass`
+// (1 or 2) with its statistics in `folder`: the engine's log for the encoders that hand
+// the statistics over, libx264's own file (its "stats" option), which it writes itself.
+std::string PassOptionLines(const std::string &folder, int pass);
+
+// The size of a file in bytes; -1 when it cannot be read.
+std::int64_t FileBytes(const std::string &name);
+
+// Of the second pass's output (secondBytes) and the corrective encode's (thirdBytes),
+// whether the corrective one is to be kept: a result within the target before one above
+// it; within, the larger; above, the smaller. A missing file (-1) is never kept.
+bool KeepCorrectedOutput(std::int64_t targetBytes, std::int64_t secondBytes, std::int64_t thirdBytes);
+
 } // namespace tovi
