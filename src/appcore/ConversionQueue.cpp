@@ -124,6 +124,9 @@ std::string TConversionQueue::AddSizeTargetTasks(int row, std::int64_t target, T
   const auto withPass = [&](TOutputOptions o, int pass, const std::string &file) {
     o.FileName = file;
     o.ExtOptions += (o.ExtOptions.empty() ? "" : "\r\n") + PassOptionLines(folder, pass);
+    // The device presets stop libx264 at quantiser 51, which leaves a busy picture above
+    // a small target; x264 goes on to 69 when it is allowed to.
+    if (o.VideoCodec == "libx264") o.ExtOptions += "\r\nqmax=69";
     return o;
   };
   job->In = in;
