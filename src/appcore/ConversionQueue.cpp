@@ -130,10 +130,15 @@ std::string TConversionQueue::AddSizeTargetTasks(int row, std::int64_t target, T
     return o;
   };
   job->In = in;
+  // libx264 gets two real passes. The other encoders go through libavcodec's own rate
+  // control, whose second pass refuses a rate below what its highest quantiser makes
+  // (and FFmpeg 5.1's MPEG-4 family then frees its state twice while closing): they are
+  // encoded in one pass at the planned rate, and the correction is their second.
+  const bool twoPass = out.VideoCodec == "libx264";
   TOutputOptions first = withPass(out, 1, folder + "/pass1" + job->Suffix);
-  job->Out = withPass(out, 2, out.FileName);
+  job->Out = twoPass ? withPass(out, 2, out.FileName) : out;
 
-  for (int pass = 1; pass <= 2; ++pass) {
+  for (int pass = twoPass ? 1 : 2; pass <= 2; ++pass) {
     TInputOptions input = job->In;
     TOutputOptions output = pass == 1 ? first : job->Out;
     const int task = converter_.AddTask(input.FileName, &input);
@@ -141,7 +146,7 @@ std::string TConversionQueue::AddSizeTargetTasks(int row, std::int64_t target, T
     if (!added) {
       const std::string error = converter_.LastErrorText();
       if (task >= 0) converter_.RemoveTask(task);
-      if (pass == 2) { // pass 1 alone would be of no use
+      if (pass == 2 && twoPass) { // pass 1 alone would be of no use
         converter_.RemoveTask(converter_.TaskCount() - 1);
         taskRows_.pop_back();
         taskPasses_.pop_back();
@@ -185,7 +190,7 @@ void TConversionQueue::SizeTaskEnded(int task, const TTerminateInfo &info, std::
     }
     return;
   }
-  job.Passes = pass;
+  ++job.Passes; // encodes made, the statistics pass included
   if (pass == 1) {
     row.Progress = "pass 1 done";
     return;
