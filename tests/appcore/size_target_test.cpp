@@ -10,6 +10,7 @@
 #include "ConversionTestSupport.h"
 #include "DecodedMedia.h"
 #include "appcore/IniFile.h"
+#include "appcore/OutputSettings.h"
 #include "appcore/ProfileCatalog.h"
 #include "appcore/ProfileChoices.h"
 #include "appcore/SizeTarget.h"
@@ -34,6 +35,24 @@ TEST(SizeTargetText, UnitsAndJunk) {
     EXPECT_EQ(ParseSizeTarget(junk, &error), std::nullopt) << junk;
     EXPECT_NE(error.find(junk), std::string::npos) << junk << ": " << error;
   }
+}
+
+// A profile's TargetSize key reaches the settings dialog and the user's section on first
+// use; a target the user cleared stays cleared.
+TEST(SizeTargetSetting, ProfileKeySeedsAndClearingSticks) {
+  ConfigFolder config;
+  std::filesystem::copy_file(ShippedProfileFile(), config.File(PROFILE_FILE_NAME));
+  const TGlobalObject global;
+  TIniFile(global.ProfileFile()).WriteString(ProfileSection(2303), "TargetSize", "8M");
+  const TIniFile profile(global.ProfileFile());
+  TIniFile settings(global.SettingsFile());
+  EXPECT_EQ(LoadUserChoices(settings, profile, 2303).TargetSize, "8M");
+  ASSERT_TRUE(EnsureUserProfileSection(settings, profile, 2303));
+  EXPECT_EQ(settings.ReadString(ProfileSection(2303), "TargetSize", ""), "8M");
+  TProfileChoices choices = LoadUserChoices(settings, profile, 2303);
+  choices.TargetSize.clear();
+  WriteProfileChoices(settings, profile, 2303, "H.264", choices);
+  EXPECT_EQ(LoadUserChoices(settings, profile, 2303).TargetSize, "");
 }
 
 // H.264 + AAC in MP4 (and MPEG-4 Part 2 + AAC), at the clip's own frame size and 64
