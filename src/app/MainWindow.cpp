@@ -616,8 +616,8 @@ void TMainWindow::OnAllEnded() {
     std::string note;
     bool over = false;
     for (const TSizeResult &r : queue_.SizeResults()) {
-      note += std::filesystem::path(rows_[static_cast<std::size_t>(r.Row)].Caption).filename().string() + ": " +
-              r.Text + "\n";
+      note += std::filesystem::path(rows_[static_cast<std::size_t>(r.Row)].Caption).filename().string() +
+              ": " + r.Text + "\n";
       over = over || r.Over;
     }
     if (over) ++failed_;

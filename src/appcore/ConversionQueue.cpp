@@ -56,7 +56,8 @@ double FramesPerSecond(const std::string &rate, const TSourceFacts &facts) {
   if (IsNumberText(rate.substr(0, slash), &num) &&
       (slash == std::string::npos || IsNumberText(rate.substr(slash + 1), &den)) && num > 0 && den > 0)
     return num / den;
-  if (facts.FrameRateNum > 0 && facts.FrameRateDen > 0) return double(facts.FrameRateNum) / facts.FrameRateDen;
+  if (facts.FrameRateNum > 0 && facts.FrameRateDen > 0)
+    return double(facts.FrameRateNum) / facts.FrameRateDen;
   return 25.0;
 }
 

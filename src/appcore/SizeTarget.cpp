@@ -12,7 +12,8 @@ namespace tovi {
 std::optional<std::int64_t> ParseSizeTarget(const std::string &text, std::string *error) {
   std::string t;
   for (const char c : text)
-    if (!std::isspace(static_cast<unsigned char>(c))) t += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (!std::isspace(static_cast<unsigned char>(c)))
+      t += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (t.empty()) return std::nullopt;
   const auto fail = [&](const std::string &why) -> std::optional<std::int64_t> {
     if (error) *error = "\"" + text + "\" is not a size target: " + why;
@@ -23,14 +24,19 @@ std::optional<std::int64_t> ParseSizeTarget(const std::string &text, std::string
     dots += t[digits] == '.';
     ++digits;
   }
-  if (digits == 0 || dots > 1 || t == ".") return fail("give a number with K, M or G (e.g. 25M, 8.5M, 700K) or bytes");
+  if (digits == 0 || dots > 1 || t == ".")
+    return fail("give a number with K, M or G (e.g. 25M, 8.5M, 700K) or bytes");
   std::string unit = t.substr(digits);
   if (unit.size() > 1 && unit.back() == 'B') unit.pop_back(); // "MB", "KB"
   double scale = 1;
-  if (unit == "K") scale = 1024.0;
-  else if (unit == "M") scale = 1048576.0;
-  else if (unit == "G") scale = 1073741824.0;
-  else if (!unit.empty() && unit != "B") return fail("unknown unit \"" + t.substr(digits) + "\" (K, M or G)");
+  if (unit == "K")
+    scale = 1024.0;
+  else if (unit == "M")
+    scale = 1048576.0;
+  else if (unit == "G")
+    scale = 1073741824.0;
+  else if (!unit.empty() && unit != "B")
+    return fail("unknown unit \"" + t.substr(digits) + "\" (K, M or G)");
   if (scale == 1 && dots) return fail("a number of bytes is a whole number");
   double value = 0;
   if (std::sscanf(t.substr(0, digits).c_str(), "%lf", &value) != 1) return fail("not a number");
@@ -43,10 +49,14 @@ std::optional<std::int64_t> ParseSizeTarget(const std::string &text, std::string
 std::string SizeText(std::int64_t bytes) {
   char buf[64];
   const double b = static_cast<double>(bytes);
-  if (bytes < 1024) std::snprintf(buf, sizeof buf, "%lld bytes", static_cast<long long>(bytes));
-  else if (b < 1048576.0) std::snprintf(buf, sizeof buf, b < 102400.0 ? "%.1f KB" : "%.0f KB", b / 1024.0);
-  else if (b < 1073741824.0) std::snprintf(buf, sizeof buf, b < 104857600.0 ? "%.1f MB" : "%.0f MB", b / 1048576.0);
-  else std::snprintf(buf, sizeof buf, "%.2f GB", b / 1073741824.0);
+  if (bytes < 1024)
+    std::snprintf(buf, sizeof buf, "%lld bytes", static_cast<long long>(bytes));
+  else if (b < 1048576.0)
+    std::snprintf(buf, sizeof buf, b < 102400.0 ? "%.1f KB" : "%.0f KB", b / 1024.0);
+  else if (b < 1073741824.0)
+    std::snprintf(buf, sizeof buf, b < 104857600.0 ? "%.1f MB" : "%.0f MB", b / 1048576.0);
+  else
+    std::snprintf(buf, sizeof buf, "%.2f GB", b / 1073741824.0);
   return buf;
 }
 
@@ -68,7 +78,8 @@ std::optional<TSizePlan> PlanSizeTarget(std::int64_t targetBytes, double seconds
   const double fps = videoFramesPerSecond > 0 ? videoFramesPerSecond : 25.0;
   // AAC codes 1024 samples a frame; 48 kHz is the most frames a second it makes here.
   plan.OverheadBytes = Mp4OverheadBytes(seconds, fps, plan.AudioBitRate > 0 ? 48000.0 / 1024 : 0);
-  const double videoBytes = kSizeAim * static_cast<double>(targetBytes) - static_cast<double>(plan.NonVideoBytes());
+  const double videoBytes =
+      kSizeAim * static_cast<double>(targetBytes) - static_cast<double>(plan.NonVideoBytes());
   const double rate = videoBytes * 8 / seconds;
   if (rate < 20000)
     return fail("the size target " + SizeText(targetBytes) + " is too small for " +
@@ -78,7 +89,8 @@ std::optional<TSizePlan> PlanSizeTarget(std::int64_t targetBytes, double seconds
   return plan;
 }
 
-std::int64_t CorrectedVideoBitRate(const TSizePlan &plan, std::int64_t usedVideoBitRate, std::int64_t actualBytes) {
+std::int64_t CorrectedVideoBitRate(const TSizePlan &plan, std::int64_t usedVideoBitRate,
+                                   std::int64_t actualBytes) {
   const double nonVideo = static_cast<double>(plan.NonVideoBytes());
   const double wanted = kSizeAim * static_cast<double>(plan.TargetBytes) - nonVideo;
   const double got = std::max(static_cast<double>(actualBytes) - nonVideo, 1.0);

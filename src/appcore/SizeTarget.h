@@ -34,11 +34,13 @@ std::int64_t Mp4OverheadBytes(double seconds, double videoFramesPerSecond, doubl
 
 struct TSizePlan {
   std::int64_t TargetBytes = 0;
-  double Seconds = 0;               // duration of the output (after trim)
-  std::int64_t AudioBitRate = 0;    // bit/s, 0 without audio
-  std::int64_t OverheadBytes = 0;   // container
-  std::int64_t VideoBitRate = 0;    // bit/s for the video encoder
-  std::int64_t NonVideoBytes() const { return AudioBitRate * static_cast<std::int64_t>(Seconds * 1000) / 8000 + OverheadBytes; }
+  double Seconds = 0;             // duration of the output (after trim)
+  std::int64_t AudioBitRate = 0;  // bit/s, 0 without audio
+  std::int64_t OverheadBytes = 0; // container
+  std::int64_t VideoBitRate = 0;  // bit/s for the video encoder
+  std::int64_t NonVideoBytes() const {
+    return AudioBitRate * static_cast<std::int64_t>(Seconds * 1000) / 8000 + OverheadBytes;
+  }
 };
 
 // The plan for `targetBytes` over `seconds`: the video bit rate that leaves room for
@@ -55,7 +57,8 @@ inline bool SizeInWindow(std::int64_t targetBytes, std::int64_t actualBytes) {
 // The video bit rate of the corrective encode: the rate that gave `actualBytes` scaled
 // by how far the video part was from the aim (the audio and the container taken as
 // planned), held within a quarter and four times the rate used.
-std::int64_t CorrectedVideoBitRate(const TSizePlan &plan, std::int64_t usedVideoBitRate, std::int64_t actualBytes);
+std::int64_t CorrectedVideoBitRate(const TSizePlan &plan, std::int64_t usedVideoBitRate,
+                                   std::int64_t actualBytes);
 
 // The outcome as the row and the closing note show it: "24.6 MB of 25.0 MB, 2 passes";
 // over the target "OVER TARGET: 25.3 MB of 25.0 MB after 3 passes".

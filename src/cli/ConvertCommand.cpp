@@ -120,8 +120,8 @@ bool ParseWatermark(const std::string &arg, bool picture, TWmRec &mark) {
 
 // The options that take a value, as the user types them.
 const std::set<std::string> kValueOptions = {
-    "--profile",  "--out",        "--trim",     "--crop", "--zoom",           "--brightness",
-    "--contrast", "--saturation", "--exposure", "--jobs", "--watermark-text", "--watermark-image",
+    "--profile",    "--out",        "--trim",     "--crop", "--zoom",           "--brightness",
+    "--contrast",   "--saturation", "--exposure", "--jobs", "--watermark-text", "--watermark-image",
     "--target-size"};
 
 // The terminal: progress lines and log lines from several threads. A redrawn progress
@@ -421,7 +421,8 @@ int CmdConvert(int argc, char **argv) {
   for (;;) {
     {
       std::lock_guard lock(run.lock);
-      run.slotFree.assign(static_cast<std::size_t>(std::min(jobs, tasks)), cli::TProgressFigure::TClock::now());
+      run.slotFree.assign(static_cast<std::size_t>(std::min(jobs, tasks)),
+                          cli::TProgressFigure::TClock::now());
     }
     converter.StartTask(jobs);
     {
@@ -449,7 +450,8 @@ int CmdConvert(int argc, char **argv) {
     run.ended = 0;
     run.figures.assign(static_cast<std::size_t>(tasks), cli::TProgressFigure());
     run.slotFree.clear();
-    screen.Line("tovi-convert: correcting " + std::to_string(tasks) + " output(s) that missed the size target");
+    screen.Line("tovi-convert: correcting " + std::to_string(tasks) +
+                " output(s) that missed the size target");
   }
   cli::ReleaseStopSignals();
   for (const auto &[row, why] : queue.RowErrors())

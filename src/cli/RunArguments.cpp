@@ -87,7 +87,8 @@ int ParseRunArguments(const std::vector<std::string> &words, TRunArguments &args
       std::string why;
       const auto size = i + 1 < words.size() ? ParseSizeTarget(words[i + 1], &why) : std::nullopt;
       if (!size) {
-        std::fprintf(messages, "tovi-convert: --target-size: %s\n", why.empty() ? "needs a size" : why.c_str());
+        std::fprintf(messages, "tovi-convert: --target-size: %s\n",
+                     why.empty() ? "needs a size" : why.c_str());
         return 2;
       }
       args.TargetSize = *size;

@@ -192,7 +192,8 @@ int CmdRun(int argc, char **argv) {
   std::unique_ptr<TPassFolder> passes;
   if (args.TargetSize > 0) {
     passes = std::make_unique<TPassFolder>(std::filesystem::absolute(args.Output).string());
-    if (passes->Path().empty()) return refused(1, "cannot create a folder for the passes beside " + args.Output);
+    if (passes->Path().empty())
+      return refused(1, "cannot create a folder for the passes beside " + args.Output);
   }
   // The first encode: pass 1 of a size target (at a rate from the input's length; the
   // statistics matter, not its size), else the task itself.
@@ -205,7 +206,8 @@ int CmdRun(int argc, char **argv) {
     const bool hasAudio = known && probe.FirstAudioStreamIndex() >= 0;
     probe.CloseFile();
     if (!known) return refused(1, "--target-size: the length of " + args.Inputs[0] + " is unknown");
-    audioRate = hasAudio && OptionValue(args.OutputOptions, "an").empty() ? AudioBitRate(args.OutputOptions) : 0;
+    audioRate =
+        hasAudio && OptionValue(args.OutputOptions, "an").empty() ? AudioBitRate(args.OutputOptions) : 0;
     std::string why;
     const auto plan = PlanSizeTarget(args.TargetSize, double(info.Duration) / 1e6, audioRate, 25, &why);
     if (!plan) return refused(1, "--target-size: " + why);
@@ -215,10 +217,11 @@ int CmdRun(int argc, char **argv) {
     return args.OutputOptions + "vb=" + std::to_string(rate) + "\n" + PassOptionLines(passes->Path(), pass) +
            "\n";
   };
-  if (const std::string why = args.TargetSize > 0
-                                  ? buildTask(passOptions(1, plannedRate), passes->Path() + "/pass1" +
-                                                                               std::filesystem::path(args.Output).extension().string())
-                                  : buildTask(args.OutputOptions, args.Output);
+  if (const std::string why =
+          args.TargetSize > 0
+              ? buildTask(passOptions(1, plannedRate),
+                          passes->Path() + "/pass1" + std::filesystem::path(args.Output).extension().string())
+              : buildTask(args.OutputOptions, args.Output);
       !why.empty())
     return refused(1, why);
 
@@ -328,14 +331,17 @@ int CmdRun(int argc, char **argv) {
     if (!plan) return refused(1, "--target-size: " + why);
     std::int64_t rate = plan->VideoBitRate;
     int encodes = 1;
-    if (const std::string error = buildTask(passOptions(2, rate), args.Output); !error.empty()) return refused(1, error);
+    if (const std::string error = buildTask(passOptions(2, rate), args.Output); !error.empty())
+      return refused(1, error);
     completed = runTask();
     encodes += completed;
     std::int64_t size = FileBytes(args.Output);
     if (completed && !SizeInWindow(args.TargetSize, size)) {
-      const std::string third = passes->Path() + "/pass3" + std::filesystem::path(args.Output).extension().string();
+      const std::string third =
+          passes->Path() + "/pass3" + std::filesystem::path(args.Output).extension().string();
       rate = CorrectedVideoBitRate(*plan, rate, size);
-      if (const std::string error = buildTask(passOptions(2, rate), third); !error.empty()) return refused(1, error);
+      if (const std::string error = buildTask(passOptions(2, rate), third); !error.empty())
+        return refused(1, error);
       if (runTask()) {
         ++encodes;
         const std::int64_t corrected = FileBytes(third);

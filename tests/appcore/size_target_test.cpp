@@ -69,7 +69,8 @@ struct TContainerShare {
 TContainerShare ContainerShare(const std::string &file) {
   TContainerShare share;
   TInputFile in;
-  if (OpenInputFile(file, nullptr, nullptr, in) < 0 || ff::avformat_find_stream_info(in.Context(), nullptr) < 0)
+  if (OpenInputFile(file, nullptr, nullptr, in) < 0 ||
+      ff::avformat_find_stream_info(in.Context(), nullptr) < 0)
     return share;
   std::int64_t packets = 0;
   PacketPtr packet = MakePacket();
@@ -146,7 +147,8 @@ TEST_F(SizeTargetConversion, ThreeClipsThreeTargetsEach) {
     const double picture = double(std::max<std::int64_t>(unconstrained - fixed, 0));
     int k = 0;
     for (const double share : {0.25, 0.5, 4.0}) {
-      std::int64_t target = fixed + std::max<std::int64_t>(static_cast<std::int64_t>(share * picture), 8192 << k);
+      std::int64_t target =
+          fixed + std::max<std::int64_t>(static_cast<std::int64_t>(share * picture), 8192 << k);
       target -= target % 1024; // so that "nK" says it exactly
       TStartOptions options = options_;
       std::string rowTarget;
@@ -154,7 +156,8 @@ TEST_F(SizeTargetConversion, ThreeClipsThreeTargetsEach) {
       // (as the settings dialog stores it) and the row's field.
       TIniFile settings(global_->SettingsFile());
       if (k == 0) options.TargetSize = target;
-      if (k == 1) settings.WriteString(ProfileSection(kMp4), "TargetSize", std::to_string(target / 1024) + "K");
+      if (k == 1)
+        settings.WriteString(ProfileSection(kMp4), "TargetSize", std::to_string(target / 1024) + "K");
       if (k == 2) rowTarget = std::to_string(target);
       const TFileRow row = Convert(clip, options, rowTarget);
       settings.WriteString(ProfileSection(kMp4), "TargetSize", "");
@@ -162,8 +165,8 @@ TEST_F(SizeTargetConversion, ThreeClipsThreeTargetsEach) {
       const std::int64_t size = FileBytes(row.Record.DestinationFile);
       ASSERT_EQ(queue_->SizeResults().size(), 1u);
       const TSizeResult &result = queue_->SizeResults()[0];
-      note += std::string(clip) + ": " + result.Text + " (target " + std::to_string(target) + ", unconstrained " +
-              std::to_string(unconstrained) + ")\n";
+      note += std::string(clip) + ": " + result.Text + " (target " + std::to_string(target) +
+              ", unconstrained " + std::to_string(unconstrained) + ")\n";
       EXPECT_EQ(result.ActualBytes, size);
       EXPECT_EQ(row.Progress, result.Text);
       EXPECT_LE(size, target);
@@ -181,10 +184,11 @@ TEST_F(SizeTargetConversion, ThreeClipsThreeTargetsEach) {
       // The container's share, which the plan sets aside, is not underestimated.
       const TContainerShare container = ContainerShare(row.Record.DestinationFile);
       EXPECT_EQ(container.videoPackets, 50);
-      EXPECT_LE(container.overhead, Mp4OverheadBytes(2.0, 25, container.audioPackets / 2.0)) << container.audioPackets;
+      EXPECT_LE(container.overhead, Mp4OverheadBytes(2.0, 25, container.audioPackets / 2.0))
+          << container.audioPackets;
       note += "  container: " + std::to_string(container.overhead) + " bytes over " +
-              std::to_string(container.videoPackets) + " video and " + std::to_string(container.audioPackets) +
-              " audio packets\n";
+              std::to_string(container.videoPackets) + " video and " +
+              std::to_string(container.audioPackets) + " audio packets\n";
       std::filesystem::remove(row.Record.DestinationFile);
     }
   }

@@ -148,7 +148,8 @@ TEST_F(CliConvert, TargetSizeIsParsedMetAndReported) {
   EXPECT_TRUE(std::filesystem::is_empty(out_.path()));
   run = RunCli("convert " + Quote(clip) + " --profile 2303 --target-size 150K" + out);
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  const std::int64_t size = static_cast<std::int64_t>(std::filesystem::file_size(out_.file("size_noise_(new).mp4")));
+  const std::int64_t size =
+      static_cast<std::int64_t>(std::filesystem::file_size(out_.file("size_noise_(new).mp4")));
   EXPECT_LE(size, 150 * 1024);
   EXPECT_GE(size, 135 * 1024);
   EXPECT_NE(run.err.find("size targets:"), std::string::npos) << run.err;

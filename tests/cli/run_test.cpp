@@ -67,7 +67,8 @@ TEST(CliRun, TargetSizeIsMet) {
   EXPECT_GE(size, 108 * 1024);
   EXPECT_NE(run.err.find(" KB of 120 KB, "), std::string::npos) << run.err;
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
-  EXPECT_EQ(RunTool({"run", "-i", tovi::test::FixturePath("size_noise.mp4"), "--target-size", "lots", out}).exitCode,
+  EXPECT_EQ(RunTool({"run", "-i", tovi::test::FixturePath("size_noise.mp4"), "--target-size", "lots", out})
+                .exitCode,
             2);
 }
 
