@@ -73,6 +73,7 @@ struct TConversionQueue::TSizeJob {
   std::unique_ptr<TPassFolder> Folder;
   TInputOptions In;   // as before AddTask, for the corrective encode
   TOutputOptions Out; // pass 2's record
+  bool TwoPass = false; // a statistics pass comes first
   int Passes = 0;
   std::int64_t SecondPassBytes = -1;
   bool NeedsCorrection = false;
@@ -136,6 +137,7 @@ std::string TConversionQueue::AddSizeTargetTasks(int row, std::int64_t target, T
   // (and FFmpeg 5.1's MPEG-4 family then frees its state twice while closing): they are
   // encoded in one pass at the planned rate, and the correction is their second.
   const bool twoPass = out.VideoCodec == "libx264";
+  job->TwoPass = twoPass;
   TOutputOptions first = withPass(out, 1, folder + "/pass1" + job->Suffix);
   job->Out = twoPass ? withPass(out, 2, out.FileName) : out;
 
@@ -421,9 +423,13 @@ std::optional<int> TConversionQueue::HandleProgress(const TProgressInfo &info,
                                                     std::vector<TFileRow> &rows) const {
   const auto percent = ProgressPercent(info);
   if (percent && info.TaskIndex >= 0 && info.TaskIndex < static_cast<int>(taskRows_.size())) {
-    const int pass = TaskPass(info.TaskIndex);
+    const auto [job, pass] = taskPasses_[static_cast<std::size_t>(info.TaskIndex)];
+    const char *stage = pass == 1                                                        ? " pass 1"
+                        : pass == 2 && sizeJobs_[static_cast<std::size_t>(job)]->TwoPass ? " pass 2"
+                        : pass == 3                                                      ? " correction"
+                                                                                         : "";
     rows[static_cast<std::size_t>(taskRows_[static_cast<std::size_t>(info.TaskIndex)])].Progress =
-        std::to_string(*percent) + "%" + (pass > 0 ? " pass " + std::to_string(pass) : "");
+        std::to_string(*percent) + "%" + stage;
   }
   return percent;
 }
