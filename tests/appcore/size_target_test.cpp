@@ -55,7 +55,7 @@ TEST(SizeTargetSetting, ProfileKeySeedsAndClearingSticks) {
   EXPECT_EQ(LoadUserChoices(settings, profile, 2303).TargetSize, "");
 }
 
-// H.264 + AAC in MP4 (and MPEG-4 Part 2 + AAC), at the clip's own frame size and 64
+// H.264 + AAC in MP4 (and MPEG-4 Visual + AAC), at the clip's own frame size and 64
 // kbit/s of audio.
 constexpr int kMp4 = 2303;
 constexpr int kMpeg4 = 2302;
