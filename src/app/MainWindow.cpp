@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 
 #include "app/AboutWindow.h"
 #include "app/Application.h"
@@ -618,11 +619,37 @@ void TMainWindow::OnTerminate(const TTerminateInfo &info) {
 
 void TMainWindow::OnAllEnded() {
   allEndedPending_ = false;
-  running_ = false;
   converter_.ClearTasks();
+  // A size-target output that missed its window is encoded once more; the progress
+  // window stays for it. A run the user cancelled (the window closed) goes no further.
+  if (progress_ && progress_->isVisible() && queue_.StartCorrections(rows_)) {
+    RefreshList();
+    progress_->Run();
+    return;
+  }
+  running_ = false;
   if (progress_ && progress_->isVisible()) progress_->close();
   setWindowTitle("Tovi Video Converter");
   RefreshList();
+  // The closing note: each size-target row's outcome, an output over its target first
+  // in the words, so that it is not taken for one that met it.
+  if (!queue_.SizeResults().empty()) {
+    std::string note;
+    bool over = false;
+    for (const TSizeResult &r : queue_.SizeResults()) {
+      note += std::filesystem::path(rows_[static_cast<std::size_t>(r.Row)].Caption).filename().string() +
+              ": " + r.Text + "\n";
+      over = over || r.Over;
+    }
+    if (over) ++failed_;
+    std::fprintf(stderr, "tovi-converter: size targets:\n%s", note.c_str());
+    if (!quitWhenDone_) {
+      if (over)
+        QMessageBox::warning(this, "Size target", Q("Some outputs are larger than their target:\n" + note));
+      else
+        QMessageBox::information(this, "Size target", Q(note));
+    }
+  }
   emit RunEnded();
   if (quitWhenDone_) QCoreApplication::exit(failed_ == 0 && finished_ > 0 ? 0 : 1);
 }

@@ -19,6 +19,7 @@
 #include "app/widgets/ProfileTreeBox.h"
 #include "appcore/ProfileDisplay.h"
 #include "appcore/Settings.h"
+#include "appcore/SizeTarget.h"
 
 namespace tovi {
 namespace {
@@ -104,6 +105,11 @@ TSettingsWindow::TSettingsWindow(const TGlobalObject &global, QWidget *parent)
   video->addRow("BitRate (Kbps):", videoBitRate_);
   video->addRow("FrameRate (Fps):", frameRate_);
   video->addRow("Zoom:", zoom_);
+  targetSize_ = new QLineEdit(videoGroup_);
+  targetSize_->setObjectName("targetSize");
+  targetSize_->setPlaceholderText("none (e.g. 25M, 700K)");
+  targetSize_->setToolTip("The output is made at most this size (M = 1,048,576 bytes); empty: no target");
+  video->addRow("Size target:", targetSize_);
 
   audioGroup_ = new QGroupBox("Audio Options", this);
   auto *audio = new QFormLayout(audioGroup_);
@@ -175,6 +181,7 @@ void TSettingsWindow::ShowChoices(const TProfileChoices &c) {
   zoom_->setCurrentIndex(-1);
   for (int i = 0; i < 3; ++i)
     if (c.Zoom == kZoomValues[i]) zoom_->setCurrentIndex(i);
+  targetSize_->setText(Q(c.TargetSize));
   // A profile without a video (audio) encoder has no video (audio) to set: the whole
   // group is off, drawn grey.
   videoGroup_->setEnabled(VideoOptionsEnabled(c));
@@ -194,6 +201,7 @@ TProfileChoices TSettingsWindow::CurrentChoices() const {
   c.Volume = Read(volume_, shown_.Volume);
   const int zoom = zoom_->currentIndex();
   c.Zoom = zoom >= 0 && zoom < 3 ? kZoomValues[zoom] : "";
+  if (VideoOptionsEnabled(shown_)) c.TargetSize = targetSize_->text().trimmed().toStdString();
   return c;
 }
 
@@ -254,6 +262,12 @@ void TSettingsWindow::OnOk() {
   // A field that still holds an invalid text (it never lost the focus) is not stored.
   for (QComboBox *box : {videoSize_, videoBitRate_, sampleRate_, audioBitRate_})
     if (!CheckField(box)) return;
+  std::string why;
+  if (videoGroup_->isEnabled() && !ParseSizeTarget(targetSize_->text().toStdString(), &why) && !why.empty()) {
+    QMessageBox::warning(this, "Input Error!", Q(why));
+    targetSize_->setFocus();
+    return;
+  }
   TAppSettings settings(global_.SettingsFile());
   ConfirmOutputSettings(settings, TIniFile(global_.ProfileFile()), pendingCode_, pendingName_,
                         CurrentChoices());

@@ -18,6 +18,7 @@
 
 class QComboBox;
 class QGroupBox;
+class QLineEdit;
 class QPushButton;
 
 namespace tovi {
@@ -44,6 +45,7 @@ public:
   QComboBox *Channel() const { return channel_; }
   QComboBox *AudioBitRate() const { return audioBitRate_; }
   QComboBox *Volume() const { return volume_; }
+  QLineEdit *TargetSize() const { return targetSize_; }
   QGroupBox *VideoGroup() const { return videoGroup_; }
   QGroupBox *AudioGroup() const { return audioGroup_; }
   QPushButton *DefaultButton() const { return default_; }
@@ -74,6 +76,7 @@ private:
   QGroupBox *videoGroup_, *audioGroup_;
   QComboBox *videoSize_, *videoEncoder_, *videoBitRate_, *frameRate_, *zoom_;
   QComboBox *sampleRate_, *audioEncoder_, *channel_, *audioBitRate_, *volume_;
+  QLineEdit *targetSize_;
   QPushButton *default_, *ok_, *cancel_;
 };
 

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,15 +55,31 @@ struct TStartOptions {
   std::optional<int> ProfileCode;    // default: the settings' FormatCode
   std::optional<std::string> OutDir; // default: the settings' OutPutDir (MakeOutputName)
   std::optional<std::string> Zoom;   // default: the profile's paraZoom from the settings file
+  // Bytes the outputs must not pass (--target-size). Default: the row's TargetSize, else
+  // the profile's TargetSize (user's section, else the profile file); none when empty.
+  std::optional<std::int64_t> TargetSize;
   TDefaultSizeQuestion AskDefaultSize;
   TWarningSink Warn; // warnings to show ("Warning" boxes)
   // Resuming a list restored after a crash: rows already Done are not converted again.
   bool SkipDone = false;
 };
 
+// The outcome of one row converted to a size target (the closing note lists them).
+struct TSizeResult {
+  int Row = -1;
+  std::int64_t TargetBytes = 0;
+  std::int64_t ActualBytes = 0;
+  int Passes = 0;
+  bool Over = false; // the output is larger than the target: not a success
+  std::string Text;  // SizeOutcomeText, also the row's Progress
+};
+
 class TConversionQueue {
 public:
   TConversionQueue(TCustomConverter &converter, const TGlobalObject &global);
+  ~TConversionQueue();
+  TConversionQueue(const TConversionQueue &) = delete;
+  TConversionQueue &operator=(const TConversionQueue &) = delete;
 
   // Builds one task per checked row (steps in the order the main window takes them).
   // False, with the message given to options.Warn, when no row is checked; a row whose
@@ -72,7 +89,19 @@ public:
   // then starts the converter (one task at a time). Throws TConversionError for a broken profile file value.
   bool StartConversion(std::vector<TFileRow> &rows, const TStartOptions &options);
 
-  // Task index -> row index, for the tasks of the last start.
+  // A row with a size target gets two tasks: pass 1 (statistics, its output in a
+  // temporary folder) and pass 2 (the output). When pass 2 misses [90 %, 100 %] of the
+  // target, the row needs a corrective encode: after the all-ended notice (tasks
+  // cleared), the caller asks StartCorrections for the next round and, when it returns
+  // true, starts the converter again. Rounds end with StartCorrections returning false.
+  bool StartCorrections(std::vector<TFileRow> &rows);
+
+  // 0 for an ordinary task; 1, 2 or 3 for the pass a size-target task runs.
+  int TaskPass(int task) const;
+  // The size-target outcomes of the last start, in the order they were decided.
+  const std::vector<TSizeResult> &SizeResults() const { return sizeResults_; }
+
+  // Task index -> row index, for the tasks of the last start (or correction round).
   const std::vector<int> &TaskRows() const { return taskRows_; }
   // Rows skipped by the last start, with the reason.
   const std::vector<std::pair<int, std::string>> &RowErrors() const { return rowErrors_; }
@@ -99,12 +128,26 @@ public:
   std::string OutputFolder() const;
 
 private:
+  struct TSizeJob;
+  // Adds the two passes of a size-target row; "" or the reason it cannot.
+  std::string AddSizeTargetTasks(int row, std::int64_t target, TInputOptions &in, TOutputOptions &out,
+                                 const TSourceFacts &facts, std::int64_t durationUs);
+  // A size-target task ended; the row's Progress tells what came of it.
+  void SizeTaskEnded(int task, const TTerminateInfo &info, std::vector<TFileRow> &rows);
+  void FinishSizeJob(TSizeJob &job, std::int64_t actual, std::vector<TFileRow> &rows);
+  bool CorrectionsPending() const;
+
   TCustomConverter &converter_;
   const TGlobalObject &global_;
   std::vector<int> taskRows_;
   std::vector<std::pair<int, std::string>> rowErrors_;
   std::optional<std::string> outDir_;
   TWatermarkRenderer renderer_;
+  // Per task of the current round: the size job (index into sizeJobs_, -1 for none)
+  // and the pass it runs.
+  std::vector<std::pair<int, int>> taskPasses_;
+  std::vector<std::unique_ptr<TSizeJob>> sizeJobs_;
+  std::vector<TSizeResult> sizeResults_;
 };
 
 // Why a profile cannot be made from a source: "" when it can. `format` is the profile's

@@ -64,6 +64,8 @@ struct TlvFilesRecord {
   std::int32_t Exposure = 0;     // -255..512, 0 neutral
   bool ProcessText = false;
   bool ProcessImage = false;
+  // The row's size target ("25M", see SizeTarget.h); empty: the profile's, if any.
+  std::string TargetSize;
 
   bool HasEffects() const { return Brightness != 255 || Contrast != 0 || Saturation != 255 || Exposure != 0; }
   bool AnyCropMargin() const { return CropTop > 0 || CropBottom > 0 || CropLeft > 0 || CropRight > 0; }

@@ -83,6 +83,9 @@ TProfileChoices LoadUserChoices(const TIniFile &settings, const TIniFile &profil
   Position(c.Volume, settings, s, "iVolume");
   const std::string zoom = settings.ReadString(s, "paraZoom", "full");
   c.Zoom = zoom == "full" || zoom == "lbox" || zoom == "pan" ? zoom : std::string();
+  // A section written before size targets existed has no key: the profile's stands.
+  if (VideoOptionsEnabled(c) && settings.ValueExists(s, "TargetSize"))
+    c.TargetSize = settings.ReadString(s, "TargetSize", "");
   return c;
 }
 

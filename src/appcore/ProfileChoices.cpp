@@ -165,6 +165,7 @@ TProfileChoices DefaultChoices(const TIniFile &profile, int code) {
   c.AudioBitRate = FillChoice(profile, s, "AudioBitRate", "iAudioBitRate", true);
   c.Volume = FillChoice(profile, s, "Volume", "iVolume", true);
   c.Zoom = "full";
+  if (!c.VideoEncoder.Items.empty()) c.TargetSize = profile.ReadString(s, "TargetSize", "");
   return c;
 }
 
@@ -184,6 +185,9 @@ void WriteProfileChoices(TIniFile &settings, const TIniFile &profile, int code,
   settings.WriteString(s, "paraVideoSize", c.VideoSize.Text);
   settings.WriteString(s, "paraVideoBitRate", c.VideoBitRate.Text);
   settings.WriteString(s, "paraFrameRate", c.FrameRate.Text);
+  // Written even when empty: a target the user cleared must not come back from the
+  // profile file.
+  if (!c.VideoEncoder.Items.empty()) settings.WriteString(s, "TargetSize", c.TargetSize);
   if (!c.Zoom.empty()) settings.WriteString(s, "paraZoom", c.Zoom);
 
   const std::string videoLabel = SelectedLabel(c.VideoEncoder);

@@ -36,6 +36,9 @@ struct TProfileChoices {
   TChoice VideoSize, VideoEncoder, VideoBitRate, FrameRate;
   TChoice SampleRate, AudioEncoder, Channel, AudioBitRate, Volume;
   std::string Zoom = "full"; // "full", "lbox", "pan", or "" when no entry is selected
+  // Video profiles: the output size target as typed ("25M"), empty for none. Default:
+  // the profile file's TargetSize key.
+  std::string TargetSize;
 };
 
 // The lists of `code` from the profile file with the profile file's default positions

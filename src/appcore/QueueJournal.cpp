@@ -140,7 +140,8 @@ QJsonObject RecordToJson(const TlvFilesRecord &r) {
                      {"saturation", r.Saturation},
                      {"exposure", r.Exposure},
                      {"processText", r.ProcessText},
-                     {"processImage", r.ProcessImage}};
+                     {"processImage", r.ProcessImage},
+                     {"targetSize", Q(r.TargetSize)}};
 }
 
 TlvFilesRecord RecordFromJson(const QJsonObject &o) {
@@ -168,6 +169,7 @@ TlvFilesRecord RecordFromJson(const QJsonObject &o) {
   Read(o, "exposure", r.Exposure);
   Read(o, "processText", r.ProcessText);
   Read(o, "processImage", r.ProcessImage);
+  Read(o, "targetSize", r.TargetSize);
   return r;
 }
 

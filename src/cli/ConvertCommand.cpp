@@ -24,6 +24,7 @@
 #include "appcore/GlobalObject.h"
 #include "appcore/IniFile.h"
 #include "appcore/ProfileCatalog.h"
+#include "appcore/SizeTarget.h"
 #include "appcore/WatermarkRenderer.h"
 #include "cli/Commands.h"
 #include "cli/ProgressFigure.h"
@@ -51,6 +52,9 @@ constexpr const char *kUsage =
     "                        stamp a text or a picture at X,Y (source pixels) with OPACITY 0..255\n"
     "                        (default 125) from second START to second END (default: whole file)\n"
     "  --jobs N              files converted at the same time (default 1)\n"
+    "  --target-size SIZE    make each output at most SIZE (25M, 8.5M, 700K or bytes; M =\n"
+    "                        1,048,576 bytes) in two passes, and a third when the second\n"
+    "                        misses 90..100 %; default: the profile's size target, if any\n"
     "  --yes-320x240         answer Yes when the profile's frame size is invalid (use 320x240)\n"
     "  -h, --help            this text\n"
     "  --                    ends the options: every later word is a FILE\n"
@@ -116,8 +120,9 @@ bool ParseWatermark(const std::string &arg, bool picture, TWmRec &mark) {
 
 // The options that take a value, as the user types them.
 const std::set<std::string> kValueOptions = {
-    "--profile",  "--out",        "--trim",     "--crop", "--zoom",           "--brightness",
-    "--contrast", "--saturation", "--exposure", "--jobs", "--watermark-text", "--watermark-image"};
+    "--profile",    "--out",        "--trim",     "--crop", "--zoom",           "--brightness",
+    "--contrast",   "--saturation", "--exposure", "--jobs", "--watermark-text", "--watermark-image",
+    "--target-size"};
 
 // The terminal: progress lines and log lines from several threads. A redrawn progress
 // line is cleared before another line is written over it.
@@ -223,6 +228,10 @@ int CmdConvert(int argc, char **argv) {
       marks.emplace_back(a == "--watermark-image", v);
     } else if (a == "--jobs") {
       if (!ParseInt(v, 1, 64, jobs)) return Fail("--jobs takes 1..64");
+    } else if (a == "--target-size") {
+      std::string why;
+      options.TargetSize = ParseSizeTarget(v, &why);
+      if (!options.TargetSize) return Fail("--target-size: " + (why.empty() ? "no size given" : why));
     }
   }
   if (files.empty()) return Fail(std::string("no input file given\n") + kUsage);
@@ -321,7 +330,7 @@ int CmdConvert(int argc, char **argv) {
     std::fprintf(stderr, "tovi-convert: %s: %s\n", run.rows[static_cast<std::size_t>(row)].Caption.c_str(),
                  why.c_str());
   const int skipped = static_cast<int>(queue.RowErrors().size());
-  const int tasks = converter.TaskCount();
+  int tasks = converter.TaskCount();
   if (tasks == 0) return 1;
   converter.SetPreview(false); // no preview window on a terminal
   run.figures.resize(static_cast<std::size_t>(tasks));
@@ -370,11 +379,18 @@ int CmdConvert(int argc, char **argv) {
       run.slotFree.pop_front();
     }
     run.slotFree.push_back(now);
+    const int pass = queue.TaskPass(info.TaskIndex);
     if (info.Finished) {
       // A short file may end before its first report: its 100 % is shown all the same.
       if (figure.Finish(now)) screen.Progress(tag(info.TaskIndex) + "  " + figure.Text());
       screen.KeepProgress();
-      screen.Line(tag(info.TaskIndex) + " -> " + r.Record.DestinationFile);
+      // A size-target row tells each pass; its Progress holds the outcome once decided.
+      if (pass == 0)
+        screen.Line(tag(info.TaskIndex) + " -> " + r.Record.DestinationFile);
+      else if (pass == 1)
+        screen.Line(tag(info.TaskIndex) + " pass 1 done");
+      else
+        screen.Line(tag(info.TaskIndex) + " -> " + r.Record.DestinationFile + " (" + r.Progress + ")");
     } else if (info.Exception) {
       ++run.failed;
       screen.KeepProgress();
@@ -384,6 +400,13 @@ int CmdConvert(int argc, char **argv) {
       // it goes. A task that never started has no file.
       ++run.stopped;
       std::error_code ec;
+      // A stopped corrective encode leaves the second pass's whole output in place.
+      if (pass == 3) {
+        screen.Line(tag(info.TaskIndex) + " stopped; the second pass's output stays");
+        ++run.ended;
+        run.endedSignal.notify_all();
+        return;
+      }
       const bool written = std::filesystem::file_size(r.Record.DestinationFile, ec) > 0 && !ec;
       const bool removed = std::filesystem::remove(r.Record.DestinationFile, ec) && written;
       screen.Line(tag(info.TaskIndex) + " stopped" +
@@ -393,35 +416,62 @@ int CmdConvert(int argc, char **argv) {
     run.endedSignal.notify_all();
   });
   cli::CatchStopSignals();
-  {
-    std::lock_guard lock(run.lock);
-    run.slotFree.assign(static_cast<std::size_t>(std::min(jobs, tasks)), cli::TProgressFigure::TClock::now());
-  }
-  converter.StartTask(jobs);
-  {
-    std::unique_lock lock(run.lock);
-    bool stopping = false;
-    // Notices arrive on threads of their own; the all-ended one comes last. Leaving
-    // before every handler is done would free the rows under them. A stop signal is
-    // polled: the handler itself may do next to nothing.
-    while (!(run.allEnded && run.ended == tasks)) {
-      if (cli::StopSignal() != 0 && !stopping) {
-        stopping = true;
-        lock.unlock();
-        converter.Stop(true); // every job ends, its notice follows
-        lock.lock();
-        continue;
-      }
-      run.endedSignal.wait_for(lock, std::chrono::milliseconds(20));
+  // Rounds: the conversion, then the corrective encodes of size-target outputs that
+  // missed their window (none when there is no target).
+  for (;;) {
+    {
+      std::lock_guard lock(run.lock);
+      run.slotFree.assign(static_cast<std::size_t>(std::min(jobs, tasks)),
+                          cli::TProgressFigure::TClock::now());
     }
+    converter.StartTask(jobs);
+    {
+      std::unique_lock lock(run.lock);
+      bool stopping = false;
+      // Notices arrive on threads of their own; the all-ended one comes last. Leaving
+      // before every handler is done would free the rows under them. A stop signal is
+      // polled: the handler itself may do next to nothing.
+      while (!(run.allEnded && run.ended == tasks)) {
+        if (cli::StopSignal() != 0 && !stopping) {
+          stopping = true;
+          lock.unlock();
+          converter.Stop(true); // every job ends, its notice follows
+          lock.lock();
+          continue;
+        }
+        run.endedSignal.wait_for(lock, std::chrono::milliseconds(20));
+      }
+    }
+    converter.ClearTasks();
+    if (cli::StopSignal() != 0 || !queue.StartCorrections(run.rows)) break;
+    std::lock_guard lock(run.lock);
+    tasks = converter.TaskCount();
+    run.allEnded = false;
+    run.ended = 0;
+    run.figures.assign(static_cast<std::size_t>(tasks), cli::TProgressFigure());
+    run.slotFree.clear();
+    screen.Line("tovi-convert: correcting " + std::to_string(tasks) +
+                " output(s) that missed the size target");
   }
   cli::ReleaseStopSignals();
-  converter.ClearTasks();
+  for (const auto &[row, why] : queue.RowErrors())
+    if (why.starts_with("corrective encode"))
+      std::fprintf(stderr, "tovi-convert: %s: %s\n", run.rows[static_cast<std::size_t>(row)].Caption.c_str(),
+                   why.c_str());
+  // The closing note: every size target's outcome. An output over its target fails the
+  // run, so that it is never taken for one that met it.
+  int over = 0;
+  if (!queue.SizeResults().empty()) std::fprintf(stderr, "tovi-convert: size targets:\n");
+  for (const TSizeResult &result : queue.SizeResults()) {
+    over += result.Over;
+    std::fprintf(stderr, "  %s: %s\n", run.rows[static_cast<std::size_t>(result.Row)].Caption.c_str(),
+                 result.Text.c_str());
+  }
   if (cli::StopSignal() != 0) {
     std::fprintf(stderr, "tovi-convert: stopped by %s\n", cli::StopSignal() == SIGINT ? "Ctrl-C" : "SIGTERM");
     return 128 + cli::StopSignal();
   }
-  return run.failed + run.stopped + skipped == 0 ? 0 : 1;
+  return run.failed + run.stopped + skipped + over == 0 ? 0 : 1;
 }
 
 } // namespace tovi::cli

@@ -2,7 +2,10 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <optional>
 #include <set>
+
+#include "appcore/SizeTarget.h"
 
 namespace tovi::cli {
 namespace {
@@ -34,6 +37,9 @@ void PrintRunUsage(std::FILE *out) {
            "  --progress=json            one JSON object per line on stdout: \"start\", every\n"
            "                             \"progress\" report, \"refused\" when the task cannot\n"
            "                             start, \"terminate\" when it ends\n"
+           "  --target-size SIZE         make OUTPUT at most SIZE (25M, 8.5M, 700K or bytes;\n"
+           "                             M = 1,048,576 bytes): two passes at the video rate that\n"
+           "                             fills it (\"vb\" is set), a third when 90..100 %% is missed\n"
            "  --verbose                  also show the engine's and the libraries' notes\n"
            "                             (errors and warnings are always shown)\n"
            "  -h, --help                 this text\n"
@@ -77,6 +83,16 @@ int ParseRunArguments(const std::vector<std::string> &words, TRunArguments &args
       args.JsonProgress = true;
     } else if (word == "--verbose") {
       args.Verbose = true;
+    } else if (word == "--target-size") {
+      std::string why;
+      const auto size = i + 1 < words.size() ? ParseSizeTarget(words[i + 1], &why) : std::nullopt;
+      if (!size) {
+        std::fprintf(messages, "tovi-convert: --target-size: %s\n",
+                     why.empty() ? "needs a size" : why.c_str());
+        return 2;
+      }
+      args.TargetSize = *size;
+      ++i;
     } else if (word == "--threads") {
       char *end = nullptr;
       const long value = i + 1 < words.size() ? std::strtol(words[i + 1].c_str(), &end, 10) : -1;

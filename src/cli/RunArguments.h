@@ -2,6 +2,7 @@
 // exercised without a process.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ struct TRunArguments {
   int Threads = 0;
   bool JsonProgress = false;
   bool Verbose = false;
+  std::int64_t TargetSize = 0; // --target-size in bytes; 0 = none
 };
 
 // The option's name as the component passes it on: option lines are read in lower case.

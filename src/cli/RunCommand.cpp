@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "appcore/SizeTarget.h"
 #include "cli/Commands.h"
 #include "cli/ProgressFigure.h"
 #include "cli/RunArguments.h"
@@ -85,6 +86,30 @@ std::string CheckOptionLines(const TRunArguments &args) {
   return {};
 }
 
+// The value of the last option line `name` in `lines` ("" when none).
+std::string OptionValue(const std::string &lines, const std::string &name) {
+  std::string value;
+  for (size_t start = 0; start < lines.size();) {
+    size_t end = lines.find('\n', start);
+    if (end == std::string::npos) end = lines.size();
+    const std::string line = lines.substr(start, end - start);
+    start = end + 1;
+    const size_t eq = line.find('=');
+    if (LowerName(line.substr(0, eq)) == name) value = eq == std::string::npos ? "1" : line.substr(eq + 1);
+  }
+  return value;
+}
+
+// The audio bit rate the output options ask for ("ab", "128k" or bit/s), else the
+// encoders' usual 128 kbit/s.
+std::int64_t AudioBitRate(const std::string &lines) {
+  const std::string text = OptionValue(lines, "ab");
+  char *end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || !(value > 0)) return 128000;
+  return static_cast<std::int64_t>(*end == 'k' || *end == 'K' ? value * 1000 : value);
+}
+
 } // namespace
 
 int CmdRun(int argc, char **argv) {
@@ -139,25 +164,66 @@ int CmdRun(int argc, char **argv) {
   converter.SetTriggerEventInMainThread(false);
   converter.SetThreadCount(args.Threads);
 
-  try {
-    TInputOptions input;
-    InitInputOptions(input);
-    input.ExtOptions = args.InputOptions[0];
-    const int task = converter.AddTask(args.Inputs[0], &input);
-    if (task < 0) return refused(1, converter.LastErrorText());
-    for (size_t i = 1; i < args.Inputs.size(); ++i) {
+  // One task: every input with its options, `outputOptions` into `outputFile`. "" or the
+  // reason it cannot be built.
+  const auto buildTask = [&](const std::string &outputOptions, const std::string &outputFile) -> std::string {
+    try {
+      TInputOptions input;
       InitInputOptions(input);
-      input.ExtOptions = args.InputOptions[i];
-      if (!converter.AddInputFile(task, args.Inputs[i], &input)) return refused(1, converter.LastErrorText());
+      input.ExtOptions = args.InputOptions[0];
+      const int task = converter.AddTask(args.Inputs[0], &input);
+      if (task < 0) return converter.LastErrorText();
+      for (size_t i = 1; i < args.Inputs.size(); ++i) {
+        InitInputOptions(input);
+        input.ExtOptions = args.InputOptions[i];
+        if (!converter.AddInputFile(task, args.Inputs[i], &input)) return converter.LastErrorText();
+      }
+      TOutputOptions output;
+      InitOutputOptions(output);
+      output.ExtOptions = outputOptions;
+      output.Join = args.Join;
+      if (!converter.SetOutputFile(task, outputFile, &output)) return converter.LastErrorText();
+    } catch (const std::exception &error) {
+      return error.what();
     }
-    TOutputOptions output;
-    InitOutputOptions(output);
-    output.ExtOptions = args.OutputOptions;
-    output.Join = args.Join;
-    if (!converter.SetOutputFile(task, args.Output, &output)) return refused(1, converter.LastErrorText());
-  } catch (const std::exception &error) {
-    return refused(1, error.what());
+    return {};
+  };
+  // A size target writes trial encodes and statistics into a folder beside the output.
+  std::unique_ptr<TPassFolder> passes;
+  if (args.TargetSize > 0) {
+    passes = std::make_unique<TPassFolder>(std::filesystem::absolute(args.Output).string());
+    if (passes->Path().empty())
+      return refused(1, "cannot create a folder for the passes beside " + args.Output);
   }
+  // The first encode: pass 1 of a size target (at a rate from the input's length; the
+  // statistics matter, not its size), else the task itself.
+  std::int64_t plannedRate = 0;
+  std::int64_t audioRate = 0;
+  if (args.TargetSize > 0) {
+    TAVProbe &probe = converter.Probe();
+    TFileStreamInfo info;
+    const bool known = probe.LoadFile(args.Inputs[0]) && probe.GetFileStreamInfo(info) && info.Duration > 0;
+    const bool hasAudio = known && probe.FirstAudioStreamIndex() >= 0;
+    probe.CloseFile();
+    if (!known) return refused(1, "--target-size: the length of " + args.Inputs[0] + " is unknown");
+    audioRate =
+        hasAudio && OptionValue(args.OutputOptions, "an").empty() ? AudioBitRate(args.OutputOptions) : 0;
+    std::string why;
+    const auto plan = PlanSizeTarget(args.TargetSize, double(info.Duration) / 1e6, audioRate, 25, &why);
+    if (!plan) return refused(1, "--target-size: " + why);
+    plannedRate = plan->VideoBitRate;
+  }
+  const auto passOptions = [&](int pass, std::int64_t rate) {
+    return args.OutputOptions + "vb=" + std::to_string(rate) + "\n" + PassOptionLines(passes->Path(), pass) +
+           "\n";
+  };
+  if (const std::string why =
+          args.TargetSize > 0
+              ? buildTask(passOptions(1, plannedRate),
+                          passes->Path() + "/pass1" + std::filesystem::path(args.Output).extension().string())
+              : buildTask(args.OutputOptions, args.Output);
+      !why.empty())
+    return refused(1, why);
 
   // Progress runs on the job's thread, notices on notice threads of their own: one lock
   // keeps their lines whole.
@@ -167,12 +233,14 @@ int CmdRun(int argc, char **argv) {
   TProgressFigure figure;
   std::string lastJson;
   TTerminateInfo result{0, false, true, "the task did not end"};
+  std::int64_t reachedUs = 0; // output time of the last report
   std::atomic<bool> allEnded{false};
 
   // Runs on the job's thread.
   converter.SetOnProgress([&](TCustomConverter &, PProgressInfo p) {
     std::lock_guard lock(outputMutex);
     const auto now = TProgressFigure::TClock::now();
+    reachedUs = std::max(reachedUs, p->CurrentDuration);
     // The final report of a job that was not stopped closes the file: 100 %.
     if (p->FileIndex < 0 && StopSignal() == 0)
       figure.Finish(now);
@@ -230,26 +298,89 @@ int CmdRun(int argc, char **argv) {
     std::fflush(stdout);
   }
   CatchStopSignals();
-  {
-    std::lock_guard lock(outputMutex);
-    figure.Start(TProgressFigure::TClock::now());
-  }
-  converter.StartTask(1);
-  bool stopping = false;
-  while (!allEnded) {
-    if (StopSignal() != 0 && !stopping) {
-      stopping = true;
-      converter.Stop(true); // the trailer is written before this returns
+  // Runs the task built last and clears it; true when it completed.
+  const auto runTask = [&] {
+    {
+      std::lock_guard lock(outputMutex);
+      figure = TProgressFigure();
+      figure.Start(TProgressFigure::TClock::now());
+      lastJson.clear();
+      allEnded = false;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    converter.StartTask(1);
+    bool stopping = false;
+    while (!allEnded) {
+      if (StopSignal() != 0 && !stopping) {
+        stopping = true;
+        converter.Stop(true); // the trailer is written before this returns
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    converter.ClearTasks();
+    std::lock_guard lock(outputMutex);
+    return result.Finished && !result.Exception;
+  };
+  bool completed = runTask();
+  std::string sizeNote;
+  bool overTarget = false;
+  if (args.TargetSize > 0 && completed) {
+    // Pass 2 at the rate the measured length allows, then one correction when the
+    // output misses [90 %, 100 %] of the target; the better result stays.
+    std::string why;
+    const auto plan = PlanSizeTarget(args.TargetSize, double(reachedUs) / 1e6, audioRate, 25, &why);
+    if (!plan) return refused(1, "--target-size: " + why);
+    std::int64_t rate = plan->VideoBitRate;
+    int encodes = 1;
+    if (const std::string error = buildTask(passOptions(2, rate), args.Output); !error.empty())
+      return refused(1, error);
+    completed = runTask();
+    encodes += completed;
+    std::int64_t size = FileBytes(args.Output);
+    if (completed && !SizeInWindow(args.TargetSize, size)) {
+      const std::string third =
+          passes->Path() + "/pass3" + std::filesystem::path(args.Output).extension().string();
+      rate = CorrectedVideoBitRate(*plan, rate, size);
+      if (const std::string error = buildTask(passOptions(2, rate), third); !error.empty())
+        return refused(1, error);
+      if (runTask()) {
+        ++encodes;
+        const std::int64_t corrected = FileBytes(third);
+        std::error_code renameError;
+        if (KeepCorrectedOutput(args.TargetSize, size, corrected)) {
+          std::filesystem::rename(third, args.Output, renameError);
+          if (!renameError) size = corrected;
+        }
+      } else {
+        // A stopped or failed correction leaves the second pass's output.
+        std::lock_guard lock(outputMutex);
+        result = TTerminateInfo{0, true, false, ""};
+      }
+    }
+    if (completed) {
+      overTarget = size > args.TargetSize;
+      sizeNote = SizeOutcomeText(args.TargetSize, size, encodes);
+      if (args.JsonProgress) {
+        std::lock_guard lock(outputMutex);
+        std::printf("{\"event\":\"size\",\"target\":%lld,\"size\":%lld,\"passes\":%d,\"over\":%s}\n",
+                    static_cast<long long>(args.TargetSize), static_cast<long long>(size), encodes,
+                    overTarget ? "true" : "false");
+        std::fflush(stdout);
+      }
+    }
   }
   ReleaseStopSignals();
-  converter.ClearTasks();
+  passes.reset();
 
   std::lock_guard lock(outputMutex);
   if (progressShown && tty) std::fprintf(stderr, "\n");
   if (result.Finished && !result.Exception) {
-    std::fprintf(stderr, "tovi-convert: wrote %s\n", args.Output.c_str());
+    if (overTarget) {
+      std::fprintf(stderr, "tovi-convert: %s is larger than the target: %s\n", args.Output.c_str(),
+                   sizeNote.c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "tovi-convert: wrote %s%s\n", args.Output.c_str(),
+                 sizeNote.empty() ? "" : (" (" + sizeNote + ")").c_str());
     return 0;
   }
   if (result.Exception) {

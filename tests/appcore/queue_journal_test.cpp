@@ -60,6 +60,7 @@ TQueueSnapshot EditedList(const std::string &folder) {
   a.Record.CropTop = 8, a.Record.CropLeft = 16, a.Record.CropBottom = 24, a.Record.CropRight = 32;
   a.Record.CropRightShown = 5;
   a.Record.Brightness = 300, a.Record.Contrast = -40, a.Record.Saturation = 10, a.Record.Exposure = -255;
+  a.Record.TargetSize = "25M";
   a.Record.ProcessImage = true;
   TWmRec text;
   text.Text = "© Tovi";
@@ -106,6 +107,7 @@ TEST(QueueJournal, ListComesBackWithEveryEditAndState) {
   EXPECT_EQ(r.ZoomMode, "pan");
   EXPECT_EQ((std::vector<int>{r.CropTop, r.CropLeft, r.CropBottom, r.CropRight, r.CropRightShown}),
             (std::vector<int>{8, 16, 24, 32, 5}));
+  EXPECT_EQ(r.TargetSize, "25M");
   EXPECT_EQ((std::vector<int>{r.Brightness, r.Contrast, r.Saturation, r.Exposure}),
             (std::vector<int>{300, -40, 10, -255}));
   EXPECT_TRUE(r.NeedsCustomHook());

@@ -139,6 +139,28 @@ TEST_F(CliConvert, BadUsageAndBadFilesGiveTheirExitCodes) {
   EXPECT_NE(run.err.find("Cannot load the watermark picture"), std::string::npos) << run.err;
 }
 
+// A size target from the command line: junk is refused before anything runs; a target
+// the noise clip fills is met (at most the target, at least 90 %) and the closing note
+// says what was reached in how many passes.
+TEST_F(CliConvert, TargetSizeIsParsedMetAndReported) {
+  const std::string clip = tovi::test::FixturePath("size_noise.mp4");
+  const std::string out = " --out " + Quote(out_.path().string());
+  RunResult run = RunCli("convert " + Quote(clip) + " --profile 2303 --target-size 25Q" + out);
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("\"25Q\" is not a size target"), std::string::npos) << run.err;
+  EXPECT_TRUE(std::filesystem::is_empty(out_.path()));
+  run = RunCli("convert " + Quote(clip) + " --profile 2303 --target-size 150K" + out);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::int64_t size =
+      static_cast<std::int64_t>(std::filesystem::file_size(out_.file("size_noise_(new).mp4")));
+  EXPECT_LE(size, 150 * 1024);
+  EXPECT_GE(size, 135 * 1024);
+  EXPECT_NE(run.err.find("size targets:"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(" KB of 150 KB, "), std::string::npos) << run.err;
+  for (const auto &entry : std::filesystem::directory_iterator(out_.path()))
+    EXPECT_EQ(entry.path().filename().string(), "size_noise_(new).mp4") << "the passes' folder is gone";
+}
+
 TEST_F(CliConvert, ProgressIsOneRisingFigurePerFileEndingAt100) {
   const std::string a = tovi::test::FixturePath("h264_aac.mp4"), b = tovi::test::FixturePath("mpeg4_mp3.avi");
   for (const char *jobs : {"1", "2"}) {

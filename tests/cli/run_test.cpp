@@ -54,6 +54,24 @@ TEST(CliRun, ConvertsWithFlagAndNameValueOptions) {
   EXPECT_NE(info.out.find("10 fps"), std::string::npos) << info.out;
 }
 
+// --target-size: the output of the noise clip lands within 90..100 % of the target,
+// the passes' folder goes, and the line saying so names the size reached.
+TEST(CliRun, TargetSizeIsMet) {
+  tovi::test::TempDir dir;
+  const std::string out = dir.file("out.mp4");
+  const RunResult run = RunTool({"run", "-i", tovi::test::FixturePath("size_noise.mp4"), "-vcodec", "libx264",
+                                 "-acodec", "aac", "ab=64k", "--target-size", "120K", out});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const auto size = static_cast<std::int64_t>(fs::file_size(out));
+  EXPECT_LE(size, 120 * 1024);
+  EXPECT_GE(size, 108 * 1024);
+  EXPECT_NE(run.err.find(" KB of 120 KB, "), std::string::npos) << run.err;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(RunTool({"run", "-i", tovi::test::FixturePath("size_noise.mp4"), "--target-size", "lots", out})
+                .exitCode,
+            2);
+}
+
 TEST(CliRun, FailuresLeaveNoOutputAndExitNonZero) {
   tovi::test::TempDir dir;
   const std::string out = dir.file("out.mp4");
