@@ -22,12 +22,40 @@ double VideoClock(const TPlayContext &ctx) {
 
 double MasterClock(const TPlayContext &ctx) { return ctx.HasAudio() ? AudioClock(ctx) : VideoClock(ctx); }
 
+namespace {
+
+// Under pictqMutex: how long the refresh thread may sleep, in seconds. A video file
+// needs the play thread only when the picture at the head of the queue falls due (a
+// picture queued or taken wakes the refresh thread earlier); waking it every few
+// milliseconds cost more than the rest of the display.
+double RefreshWait(const TPlayContext &ctx) {
+  if (ctx.showAudio) return ctx.player->options.rdftSpeedMs / 1000.0;
+  if (!ctx.HasVideo()) return 0.005;
+  // Nothing queued: the position and the end are still reported now and then.
+  constexpr double idle = 0.02;
+  if (ctx.pictqSize == 0) return idle;
+  const double due = ctx.pictq[ctx.pictqRindex].targetClock - WallClockSeconds();
+  // Already due: the refresh just asked for takes it; a short wait covers a play thread
+  // that looked at it a moment too early.
+  return std::clamp(due, 0.002, idle);
+}
+
+} // namespace
+
 // Refresh thread: asks the play thread to look at the picture queue.
 void RefreshThreadBody(TPlayContext &ctx) {
   while (!ctx.abortRequest) {
+    std::uint64_t seen;
+    double wait;
+    {
+      std::lock_guard<std::mutex> lock(ctx.pictqMutex);
+      seen = ctx.pictqChanges;
+      wait = RefreshWait(ctx);
+    }
     if (!ctx.refreshPending.exchange(true)) PushUserEvent(FF_REFRESH_EVENT, &ctx);
-    std::this_thread::sleep_for(
-        std::chrono::milliseconds(ctx.showAudio ? ctx.player->options.rdftSpeedMs : 5));
+    std::unique_lock<std::mutex> lock(ctx.pictqMutex);
+    ctx.pictqCond.wait_for(lock, std::chrono::duration<double>(wait),
+                           [&] { return ctx.abortRequest || ctx.pictqChanges != seen; });
   }
 }
 
@@ -205,6 +233,7 @@ void AdvanceReadIndex(TPlayContext &ctx) {
   ctx.pictqRindex = (ctx.pictqRindex + 1) % VIDEO_PICTURE_QUEUE_SIZE;
   std::lock_guard<std::mutex> lock(ctx.pictqMutex);
   --ctx.pictqSize;
+  ++ctx.pictqChanges;
   ctx.pictqCond.notify_all();
 }
 

@@ -129,6 +129,9 @@ struct TPlayContext {
   std::atomic<int> pictqRindex{0}; // play thread writes, the snapshot reads
   int pictqWindex = 0;             // decode thread
   int pictqSize = 0;               // under pictqMutex
+  // Counts queued, taken and flushed pictures (under pictqMutex): the refresh thread
+  // sleeps until a picture falls due or this changes.
+  std::uint64_t pictqChanges = 0;
   std::mutex pictqMutex;
   std::condition_variable pictqCond;
   // A copy of the picture last shown, for the snapshot: once shown, a slot is free for

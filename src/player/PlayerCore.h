@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -118,6 +119,18 @@ public:
   TSyncEvent eventThreadDone{true};
   std::thread playThread, eventThread;
   std::atomic<std::uint32_t> sdlSubsystems{0}; // what StartSDL started, 0 when stopped
+
+  // Wakes the play thread for our own events. SDL's own wait cannot be relied on: with
+  // a host's window its wake-up message goes to the client that made the window (the
+  // host), so the play thread slept out its whole timeout and most pictures fell due
+  // late and were dropped; without a window system it polls every millisecond.
+  std::mutex wakeMutex; // protects wakeRequested
+  std::condition_variable wakeCond;
+  bool wakeRequested = false;
+  // Any thread, after pushing an event for this player.
+  void WakePlayThread();
+  // Play thread: waits until woken or `timeoutMs` has passed.
+  void WaitForWake(int timeoutMs);
 
   // ---- reports ----
   void Report(TLogLevel level, const std::string &text);

@@ -70,6 +70,8 @@ void FlushVideo(TVideoDecoder &vd) {
     std::unique_lock<std::mutex> lock(ctx.pictqMutex);
     for (TVideoPicture &vp : ctx.pictq)
       vp.targetClock = 0;
+    ++ctx.pictqChanges;
+    ctx.pictqCond.notify_all();
     ctx.pictqCond.wait(lock, [&] { return ctx.pictqSize == 0 || ctx.videoq.Aborted(); });
     ctx.frameTimer = WallClockSeconds();
   }
@@ -258,6 +260,8 @@ int QueuePicture(TVideoDecoder &vd, const AVFrame *pic, double pts, std::int64_t
   std::lock_guard<std::mutex> lock(ctx.pictqMutex);
   vp.targetClock = TargetClock(ctx, pts);
   ++ctx.pictqSize;
+  ++ctx.pictqChanges;
+  ctx.pictqCond.notify_all(); // the refresh thread times the new picture
   return 0;
 }
 
