@@ -430,9 +430,7 @@ void ClosePlayContext(TPlayContext &ctx) {
   }
   for (TVideoPicture &pic : ctx.pictq) {
     std::lock_guard<std::mutex> lock(pic.overlayMutex);
-    pic.overlay.reset();
-    for (auto &p : pic.planes)
-      p = nullptr;
+    pic.Clear();
   }
 }
 

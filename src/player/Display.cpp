@@ -135,18 +135,12 @@ void AllocPicture(TPlayContext &ctx, int slot) {
   if (!ctx.player->surface) DisplayOpen(ctx, false);
   TVideoPicture &vp = ctx.pictq[slot % VIDEO_PICTURE_QUEUE_SIZE];
   {
+    // The slot takes the decoder's pictures by reference; only its size changes here.
     std::lock_guard<std::mutex> lock(vp.overlayMutex);
-    vp.overlay.reset();
+    vp.Clear();
     vp.width = ctx.outWidth & ~1;
     vp.height = ctx.outHeight & ~1;
     vp.pixFmt = static_cast<AVPixelFormat>(ctx.outFormat.load());
-    const int size = ff::av_image_get_buffer_size(AV_PIX_FMT_YUV420P, vp.width, vp.height, 32);
-    if (size > 0) {
-      vp.overlay.reset(static_cast<std::uint8_t *>(ff::av_malloc(size)));
-      if (vp.overlay)
-        ff::av_image_fill_arrays(vp.planes, vp.linesize, vp.overlay.get(), AV_PIX_FMT_YUV420P, vp.width,
-                                 vp.height, 32);
-    }
   }
   std::lock_guard<std::mutex> lock(ctx.pictqMutex);
   vp.allocated = true;
@@ -177,29 +171,36 @@ void PresentTexture(TPlayContext &ctx, double ratio) {
   }
   const SDL_Rect rect{(ctx.width - width) / 2 + ctx.xleft, (ctx.height - height) / 2 + ctx.ytop, width,
                       height};
-  ff::SDL_SetRenderDrawColor(surface.renderer.get(), 0, 0, 0, 255);
-  ff::SDL_RenderClear(surface.renderer.get());
+  // Black bars only where the picture leaves some: a picture over the whole output
+  // draws every pixel, and clearing first cost a whole-window fill per picture (a
+  // large share of the display's time with the software renderer).
+  int outW = 0, outH = 0;
+  const bool covers = surface.texture && rect.x == 0 && rect.y == 0 &&
+                      ff::SDL_GetRendererOutputSize(surface.renderer.get(), &outW, &outH) == 0 &&
+                      rect.w == outW && rect.h == outH;
+  if (!covers) {
+    ff::SDL_SetRenderDrawColor(surface.renderer.get(), 0, 0, 0, 255);
+    ff::SDL_RenderClear(surface.renderer.get());
+  }
   if (surface.texture) ff::SDL_RenderCopy(surface.renderer.get(), surface.texture.get(), nullptr, &rect);
   ff::SDL_RenderPresent(surface.renderer.get());
 }
 
+// With the slot's overlayMutex held. A second reference, not a copy: the decode thread
+// replaces the slot's reference when it reuses the slot, it never writes into a
+// picture it has queued, and the hook and subtitles write into pixels of their own.
 void KeepShownCopy(TPlayContext &ctx, const TVideoPicture &vp) {
   std::lock_guard<std::mutex> lock(ctx.shownMutex);
-  const int size = ff::av_image_get_buffer_size(AV_PIX_FMT_YUV420P, vp.width, vp.height, 32);
-  if (size <= 0) return;
-  if (!ctx.shownBuffer || ctx.shownBufferSize < size) {
-    ctx.shownBuffer.reset(static_cast<std::uint8_t *>(ff::av_malloc(size)));
-    ctx.shownBufferSize = ctx.shownBuffer ? size : 0;
-    if (!ctx.shownBuffer) {
-      ctx.shownWidth = ctx.shownHeight = 0;
-      return;
-    }
+  if (!ctx.shownFrame) ctx.shownFrame = MakeFrame();
+  if (ctx.shownFrame) ff::av_frame_unref(ctx.shownFrame.get());
+  if (!ctx.shownFrame || ff::av_frame_ref(ctx.shownFrame.get(), vp.frame.get()) < 0) {
+    ctx.shownWidth = ctx.shownHeight = 0;
+    return;
   }
-  ff::av_image_fill_arrays(ctx.shownPlanes, ctx.shownLinesize, ctx.shownBuffer.get(), AV_PIX_FMT_YUV420P,
-                           vp.width, vp.height, 32);
-  const std::uint8_t *src[4] = {vp.planes[0], vp.planes[1], vp.planes[2], nullptr};
-  ff::av_image_copy(ctx.shownPlanes, ctx.shownLinesize, src, vp.linesize, AV_PIX_FMT_YUV420P, vp.width,
-                    vp.height);
+  for (int i = 0; i < 4; ++i) {
+    ctx.shownPlanes[i] = i < 3 ? ctx.shownFrame->data[i] : nullptr;
+    ctx.shownLinesize[i] = i < 3 ? ctx.shownFrame->linesize[i] : 0;
+  }
   ctx.shownWidth = vp.width;
   ctx.shownHeight = vp.height;
   ctx.shownPts = vp.pts;
@@ -214,7 +215,7 @@ void ShowPicture(TPlayContext &ctx, TVideoPicture &vp) {
   TDisplaySurface &surface = core.surface;
   if (!surface) return;
   std::lock_guard<std::mutex> lock(vp.overlayMutex);
-  if (!vp.overlay || vp.width <= 0 || vp.height <= 0) return;
+  if (!vp.HasPicture() || vp.width <= 0 || vp.height <= 0) return;
   BlendSubtitle(ctx, vp);
   if (!surface.texture || surface.textureWidth != vp.width || surface.textureHeight != vp.height) {
     surface.texture.reset(ff::SDL_CreateTexture(surface.renderer.get(), SDL_PIXELFORMAT_IYUV,
@@ -379,7 +380,7 @@ TBitmap *SnapshotFrame(TPlayerCore &core, std::int64_t &pts) {
       // the slot's lock first and shownMutex inside it.
       TVideoPicture &vp = ctx->pictq[ctx->pictqRindex];
       std::lock_guard<std::mutex> overlay(vp.overlayMutex);
-      if (!vp.overlay) {
+      if (!vp.HasPicture()) {
         bitmap.SetSize(0, 0);
       } else {
         pts = std::llround(vp.pts * 1000000.0) - ctx->startTime;
