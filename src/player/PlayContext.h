@@ -85,7 +85,8 @@ struct TVideoPicture {
       fresh->format = frame->format;
       fresh->width = frame->width;
       fresh->height = frame->height;
-      if (ff::av_frame_get_buffer(fresh.get(), 0) < 0 || ff::av_frame_copy_props(fresh.get(), frame.get()) < 0)
+      if (ff::av_frame_get_buffer(fresh.get(), 0) < 0 ||
+          ff::av_frame_copy_props(fresh.get(), frame.get()) < 0)
         return false;
       frame = std::move(fresh);
     }

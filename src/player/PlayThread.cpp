@@ -28,10 +28,21 @@ void UnregisterLiveContext(std::uint64_t serial) {
   std::lock_guard<std::mutex> lock(g_liveMutex);
   g_live.erase(serial);
 }
-bool IsLiveContext(std::uint64_t serial) {
+namespace {
+
+// Puts another player's event back into SDL's queue and wakes that player's play
+// thread, while its context lives (a registered context and its player outlive the
+// registration). False when the context is gone.
+bool HandBackEvent(SDL_Event &ev, std::uint64_t serial) {
   std::lock_guard<std::mutex> lock(g_liveMutex);
-  return g_live.count(serial) != 0;
+  if (g_live.count(serial) == 0) return false;
+  ff::SDL_PushEvent(&ev);
+  if (auto *owner = static_cast<TPlayContext *>(ev.user.data1); owner && owner->player)
+    owner->player->WakePlayThread();
+  return true;
 }
+
+} // namespace
 
 void PushUserEvent(std::uint32_t type, TPlayContext *ctx, int slot) {
   if (!ff::SDL_PushEvent || !ctx) return;
@@ -212,8 +223,7 @@ void EventLoop(TPlayerCore &core) {
     if (IsOurUserEvent(ev.type) && (ev.user.data1 != ctx || EventSerial(ev) != ctx->serial)) {
       // Another context's event: hand it back while that context lives. The address
       // alone does not tell: a new context may be where a closed one was.
-      if (IsLiveContext(EventSerial(ev))) {
-        ff::SDL_PushEvent(&ev);
+      if (HandBackEvent(ev, EventSerial(ev))) {
         lock.unlock();
         ff::SDL_Delay(1);
       }

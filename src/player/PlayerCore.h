@@ -170,12 +170,11 @@ void TeardownContext(TPlayerCore &core);
 void PushUserEvent(std::uint32_t type, TPlayContext *ctx, int slot = 0);
 // The play contexts alive in the process. SDL has one event queue per process, so with
 // several players a play thread may take another's event; it hands events of a live
-// context back to the queue and drops those of contexts that are gone. A context is
-// known by the serial number registering gives it (events carry it), never by its
-// address, which a later context may get again.
+// context back to the queue (waking its play thread) and drops those of contexts that
+// are gone. A context is known by the serial number registering gives it (events carry
+// it), never by its address, which a later context may get again.
 std::uint64_t RegisterLiveContext();
 void UnregisterLiveContext(std::uint64_t serial);
-bool IsLiveContext(std::uint64_t serial);
 
 // ---- DemuxThread.cpp ----
 // User-interface thread. Null on failure (LastErrorText says why).
