@@ -275,13 +275,20 @@ int main(int argc, char **argv) {
   int bareFrames = 0;
   if (!BareDecode(clip, bareCpu, bareFrames)) return 1;
   const double content = static_cast<double>(bareFrames) / FPS;
-  std::vector<std::pair<const char *, TPlayResult>> runs(2);
-  runs[0].first = "player";
-  runs[1].first = "player + hook";
-  if (!Play(clip, false, 0, nullptr, runs[0].second) || !Play(clip, true, 0, nullptr, runs[1].second))
-    return 1;
+  // TOVI_PLAYER_BENCH_ONLY=player|hook|host runs one kind of playback (for a profiler).
+  const char *only = std::getenv("TOVI_PLAYER_BENCH_ONLY");
+  const auto wanted = [only](const char *kind) { return !only || std::string(only) == kind; };
+  std::vector<std::pair<const char *, TPlayResult>> runs;
+  if (wanted("player")) {
+    runs.emplace_back("player", TPlayResult{});
+    if (!Play(clip, false, 0, nullptr, runs.back().second)) return 1;
+  }
+  if (wanted("hook")) {
+    runs.emplace_back("player + hook", TPlayResult{});
+    if (!Play(clip, true, 0, nullptr, runs.back().second)) return 1;
+  }
 #ifdef TOVI_BENCH_HOST_WINDOW
-  if (app) {
+  if (app && wanted("host")) {
     // The preview panel's host window at a typical size, drawn by SDL's X11 driver.
     ::setenv("SDL_VIDEODRIVER", "x11", 1);
     TPlayerHost host;

@@ -421,12 +421,16 @@ void ClosePlayContext(TPlayContext &ctx) {
     }
     ctx.demuxThread.join();
   }
-  if (ctx.refreshThread.joinable()) ctx.refreshThread.join();
+  if (ctx.refreshThread.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(ctx.pictqMutex);
+      ctx.pictqCond.notify_all(); // the refresh thread sleeps on it
+    }
+    ctx.refreshThread.join();
+  }
   for (TVideoPicture &pic : ctx.pictq) {
     std::lock_guard<std::mutex> lock(pic.overlayMutex);
-    pic.overlay.reset();
-    for (auto &p : pic.planes)
-      p = nullptr;
+    pic.Clear();
   }
 }
 

@@ -22,12 +22,40 @@ double VideoClock(const TPlayContext &ctx) {
 
 double MasterClock(const TPlayContext &ctx) { return ctx.HasAudio() ? AudioClock(ctx) : VideoClock(ctx); }
 
+namespace {
+
+// Under pictqMutex: how long the refresh thread may sleep, in seconds. A video file
+// needs the play thread only when the picture at the head of the queue falls due (a
+// picture queued or taken wakes the refresh thread earlier); waking it every few
+// milliseconds cost more than the rest of the display.
+double RefreshWait(const TPlayContext &ctx) {
+  if (ctx.showAudio) return ctx.player->options.rdftSpeedMs / 1000.0;
+  if (!ctx.HasVideo()) return 0.005;
+  // Nothing queued: the position and the end are still reported now and then.
+  constexpr double idle = 0.02;
+  if (ctx.pictqSize == 0) return idle;
+  const double due = ctx.pictq[ctx.pictqRindex].targetClock - WallClockSeconds();
+  // Already due: the refresh just asked for takes it; a short wait covers a play thread
+  // that looked at it a moment too early.
+  return std::clamp(due, 0.002, idle);
+}
+
+} // namespace
+
 // Refresh thread: asks the play thread to look at the picture queue.
 void RefreshThreadBody(TPlayContext &ctx) {
   while (!ctx.abortRequest) {
+    std::uint64_t seen;
+    double wait;
+    {
+      std::lock_guard<std::mutex> lock(ctx.pictqMutex);
+      seen = ctx.pictqChanges;
+      wait = RefreshWait(ctx);
+    }
     if (!ctx.refreshPending.exchange(true)) PushUserEvent(FF_REFRESH_EVENT, &ctx);
-    std::this_thread::sleep_for(
-        std::chrono::milliseconds(ctx.showAudio ? ctx.player->options.rdftSpeedMs : 5));
+    std::unique_lock<std::mutex> lock(ctx.pictqMutex);
+    ctx.pictqCond.wait_for(lock, std::chrono::duration<double>(wait),
+                           [&] { return ctx.abortRequest || ctx.pictqChanges != seen; });
   }
 }
 
@@ -107,18 +135,12 @@ void AllocPicture(TPlayContext &ctx, int slot) {
   if (!ctx.player->surface) DisplayOpen(ctx, false);
   TVideoPicture &vp = ctx.pictq[slot % VIDEO_PICTURE_QUEUE_SIZE];
   {
+    // The slot takes the decoder's pictures by reference; only its size changes here.
     std::lock_guard<std::mutex> lock(vp.overlayMutex);
-    vp.overlay.reset();
+    vp.Clear();
     vp.width = ctx.outWidth & ~1;
     vp.height = ctx.outHeight & ~1;
     vp.pixFmt = static_cast<AVPixelFormat>(ctx.outFormat.load());
-    const int size = ff::av_image_get_buffer_size(AV_PIX_FMT_YUV420P, vp.width, vp.height, 32);
-    if (size > 0) {
-      vp.overlay.reset(static_cast<std::uint8_t *>(ff::av_malloc(size)));
-      if (vp.overlay)
-        ff::av_image_fill_arrays(vp.planes, vp.linesize, vp.overlay.get(), AV_PIX_FMT_YUV420P, vp.width,
-                                 vp.height, 32);
-    }
   }
   std::lock_guard<std::mutex> lock(ctx.pictqMutex);
   vp.allocated = true;
@@ -149,29 +171,36 @@ void PresentTexture(TPlayContext &ctx, double ratio) {
   }
   const SDL_Rect rect{(ctx.width - width) / 2 + ctx.xleft, (ctx.height - height) / 2 + ctx.ytop, width,
                       height};
-  ff::SDL_SetRenderDrawColor(surface.renderer.get(), 0, 0, 0, 255);
-  ff::SDL_RenderClear(surface.renderer.get());
+  // Black bars only where the picture leaves some: a picture over the whole output
+  // draws every pixel, and clearing first cost a whole-window fill per picture (a
+  // large share of the display's time with the software renderer).
+  int outW = 0, outH = 0;
+  const bool covers = surface.texture && rect.x == 0 && rect.y == 0 &&
+                      ff::SDL_GetRendererOutputSize(surface.renderer.get(), &outW, &outH) == 0 &&
+                      rect.w == outW && rect.h == outH;
+  if (!covers) {
+    ff::SDL_SetRenderDrawColor(surface.renderer.get(), 0, 0, 0, 255);
+    ff::SDL_RenderClear(surface.renderer.get());
+  }
   if (surface.texture) ff::SDL_RenderCopy(surface.renderer.get(), surface.texture.get(), nullptr, &rect);
   ff::SDL_RenderPresent(surface.renderer.get());
 }
 
+// With the slot's overlayMutex held. A second reference, not a copy: the decode thread
+// replaces the slot's reference when it reuses the slot, it never writes into a
+// picture it has queued, and the hook and subtitles write into pixels of their own.
 void KeepShownCopy(TPlayContext &ctx, const TVideoPicture &vp) {
   std::lock_guard<std::mutex> lock(ctx.shownMutex);
-  const int size = ff::av_image_get_buffer_size(AV_PIX_FMT_YUV420P, vp.width, vp.height, 32);
-  if (size <= 0) return;
-  if (!ctx.shownBuffer || ctx.shownBufferSize < size) {
-    ctx.shownBuffer.reset(static_cast<std::uint8_t *>(ff::av_malloc(size)));
-    ctx.shownBufferSize = ctx.shownBuffer ? size : 0;
-    if (!ctx.shownBuffer) {
-      ctx.shownWidth = ctx.shownHeight = 0;
-      return;
-    }
+  if (!ctx.shownFrame) ctx.shownFrame = MakeFrame();
+  if (ctx.shownFrame) ff::av_frame_unref(ctx.shownFrame.get());
+  if (!ctx.shownFrame || ff::av_frame_ref(ctx.shownFrame.get(), vp.frame.get()) < 0) {
+    ctx.shownWidth = ctx.shownHeight = 0;
+    return;
   }
-  ff::av_image_fill_arrays(ctx.shownPlanes, ctx.shownLinesize, ctx.shownBuffer.get(), AV_PIX_FMT_YUV420P,
-                           vp.width, vp.height, 32);
-  const std::uint8_t *src[4] = {vp.planes[0], vp.planes[1], vp.planes[2], nullptr};
-  ff::av_image_copy(ctx.shownPlanes, ctx.shownLinesize, src, vp.linesize, AV_PIX_FMT_YUV420P, vp.width,
-                    vp.height);
+  for (int i = 0; i < 4; ++i) {
+    ctx.shownPlanes[i] = i < 3 ? ctx.shownFrame->data[i] : nullptr;
+    ctx.shownLinesize[i] = i < 3 ? ctx.shownFrame->linesize[i] : 0;
+  }
   ctx.shownWidth = vp.width;
   ctx.shownHeight = vp.height;
   ctx.shownPts = vp.pts;
@@ -186,7 +215,7 @@ void ShowPicture(TPlayContext &ctx, TVideoPicture &vp) {
   TDisplaySurface &surface = core.surface;
   if (!surface) return;
   std::lock_guard<std::mutex> lock(vp.overlayMutex);
-  if (!vp.overlay || vp.width <= 0 || vp.height <= 0) return;
+  if (!vp.HasPicture() || vp.width <= 0 || vp.height <= 0) return;
   BlendSubtitle(ctx, vp);
   if (!surface.texture || surface.textureWidth != vp.width || surface.textureHeight != vp.height) {
     surface.texture.reset(ff::SDL_CreateTexture(surface.renderer.get(), SDL_PIXELFORMAT_IYUV,
@@ -205,6 +234,7 @@ void AdvanceReadIndex(TPlayContext &ctx) {
   ctx.pictqRindex = (ctx.pictqRindex + 1) % VIDEO_PICTURE_QUEUE_SIZE;
   std::lock_guard<std::mutex> lock(ctx.pictqMutex);
   --ctx.pictqSize;
+  ++ctx.pictqChanges;
   ctx.pictqCond.notify_all();
 }
 
@@ -350,7 +380,7 @@ TBitmap *SnapshotFrame(TPlayerCore &core, std::int64_t &pts) {
       // the slot's lock first and shownMutex inside it.
       TVideoPicture &vp = ctx->pictq[ctx->pictqRindex];
       std::lock_guard<std::mutex> overlay(vp.overlayMutex);
-      if (!vp.overlay) {
+      if (!vp.HasPicture()) {
         bitmap.SetSize(0, 0);
       } else {
         pts = std::llround(vp.pts * 1000000.0) - ctx->startTime;

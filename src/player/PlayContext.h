@@ -4,7 +4,7 @@
 //
 // Threads and locks: fields written by one thread and polled by others are atomics.
 // The picture queue's count, allocated flags and target clocks change under
-// `pictqMutex`; the subtitle queue's count under `subpqMutex`; each picture's pixels
+// `pictqMutex`; the subtitle queue's count under `subpqMutex`; each slot's picture
 // under its own `overlayMutex`.
 #pragma once
 
@@ -38,21 +38,69 @@ constexpr double AV_SYNC_THRESHOLD = 0.01;
 // How far the frame timer may fall behind the wall clock before it is reset.
 constexpr double FRAME_TIMER_MAX_LAG = 0.5;
 
-// One slot of the picture queue. The "overlay" is a planar YUV 4:2:0 picture of our
-// own: SDL textures may only be touched on the thread that renders, so the decode
-// thread writes here and the play thread uploads the pixels when it shows the slot.
+// One slot of the picture queue: a reference to the filter graph's planar YUV 4:2:0
+// picture (the "overlay"). SDL textures may only be touched on the thread that
+// renders, so the decode thread puts the picture here and the play thread uploads it
+// when it shows the slot. The slot shares the decoder's buffer, no copy is made: who
+// writes into the pixels (the frame hook, a subtitle) first makes them its own with
+// MakeWritable.
 struct TVideoPicture {
   double pts = 0;
   double targetClock = 0; // wall clock, seconds; under pictqMutex
   std::int64_t pos = -1;
-  AVBufferPtr overlay; // null: no overlay
+  FramePtr frame; // null or empty: no picture
+  // Views into `frame`, its top-left width x height.
   std::uint8_t *planes[4] = {};
   int linesize[4] = {};
   int width = 0, height = 0; // even
   bool allocated = false;    // under pictqMutex
   AVPixelFormat pixFmt = AV_PIX_FMT_NONE;
   AVRational sampleAspect{0, 1};
-  std::mutex overlayMutex; // guards the overlay's pixels
+  std::mutex overlayMutex; // guards frame, planes and linesize and the pixels
+
+  bool HasPicture() const { return frame && frame->data[0]; }
+  // Under overlayMutex: takes `pic`'s reference (leaving `pic` empty).
+  void Take(AVFrame *pic) {
+    if (!frame) frame = MakeFrame();
+    if (!frame) return;
+    ff::av_frame_unref(frame.get());
+    ff::av_frame_move_ref(frame.get(), pic);
+    TakeViews();
+  }
+  // Under overlayMutex: drops the picture.
+  void Clear() {
+    if (frame) ff::av_frame_unref(frame.get());
+    TakeViews();
+  }
+  // Under overlayMutex: the pixels become this slot's alone, copied when `keep` (and
+  // only when shared), else a new buffer left undefined (the caller overwrites all of
+  // it). False when out of memory.
+  bool MakeWritable(bool keep) {
+    if (!HasPicture()) return false;
+    if (keep) {
+      if (ff::av_frame_make_writable(frame.get()) < 0) return false;
+    } else {
+      FramePtr fresh = MakeFrame();
+      if (!fresh) return false;
+      fresh->format = frame->format;
+      fresh->width = frame->width;
+      fresh->height = frame->height;
+      if (ff::av_frame_get_buffer(fresh.get(), 0) < 0 ||
+          ff::av_frame_copy_props(fresh.get(), frame.get()) < 0)
+        return false;
+      frame = std::move(fresh);
+    }
+    TakeViews();
+    return true;
+  }
+
+private:
+  void TakeViews() {
+    for (int i = 0; i < 4; ++i) {
+      planes[i] = frame && i < 3 ? frame->data[i] : nullptr;
+      linesize[i] = frame && i < 3 ? frame->linesize[i] : 0;
+    }
+  }
 };
 
 // One decoded bitmap subtitle with its palette already in Y'CbCr.
@@ -129,13 +177,16 @@ struct TPlayContext {
   std::atomic<int> pictqRindex{0}; // play thread writes, the snapshot reads
   int pictqWindex = 0;             // decode thread
   int pictqSize = 0;               // under pictqMutex
+  // Counts queued, taken and flushed pictures (under pictqMutex): the refresh thread
+  // sleeps until a picture falls due or this changes.
+  std::uint64_t pictqChanges = 0;
   std::mutex pictqMutex;
   std::condition_variable pictqCond;
-  // A copy of the picture last shown, for the snapshot: once shown, a slot is free for
-  // the decode thread again. The play thread writes it; the snapshot reads it.
+  // The picture last shown (a second reference to its slot's picture), for the
+  // snapshot: once shown, a slot is free for the decode thread again. The play thread
+  // writes it; the snapshot reads it.
   std::mutex shownMutex; // guards the shown* fields
-  AVBufferPtr shownBuffer;
-  int shownBufferSize = 0;
+  FramePtr shownFrame;
   std::uint8_t *shownPlanes[4] = {};
   int shownLinesize[4] = {};
   int shownWidth = 0, shownHeight = 0; // 0: nothing shown yet

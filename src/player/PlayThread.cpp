@@ -1,5 +1,6 @@
 // SDL start and stop, the play thread with its SDL event loop, the event thread that
 // hands events to the host, and the context teardown.
+#include <chrono>
 #include <cstdlib>
 #include <set>
 
@@ -27,10 +28,21 @@ void UnregisterLiveContext(std::uint64_t serial) {
   std::lock_guard<std::mutex> lock(g_liveMutex);
   g_live.erase(serial);
 }
-bool IsLiveContext(std::uint64_t serial) {
+namespace {
+
+// Puts another player's event back into SDL's queue and wakes that player's play
+// thread, while its context lives (a registered context and its player outlive the
+// registration). False when the context is gone.
+bool HandBackEvent(SDL_Event &ev, std::uint64_t serial) {
   std::lock_guard<std::mutex> lock(g_liveMutex);
-  return g_live.count(serial) != 0;
+  if (g_live.count(serial) == 0) return false;
+  ff::SDL_PushEvent(&ev);
+  if (auto *owner = static_cast<TPlayContext *>(ev.user.data1); owner && owner->player)
+    owner->player->WakePlayThread();
+  return true;
 }
+
+} // namespace
 
 void PushUserEvent(std::uint32_t type, TPlayContext *ctx, int slot) {
   if (!ff::SDL_PushEvent || !ctx) return;
@@ -40,6 +52,21 @@ void PushUserEvent(std::uint32_t type, TPlayContext *ctx, int slot) {
   ev.user.data2 = reinterpret_cast<void *>(static_cast<std::uintptr_t>(ctx->serial));
   ev.user.code = slot;
   ff::SDL_PushEvent(&ev);
+  if (ctx->player) ctx->player->WakePlayThread();
+}
+
+void TPlayerCore::WakePlayThread() {
+  {
+    std::lock_guard<std::mutex> lock(wakeMutex);
+    wakeRequested = true;
+  }
+  wakeCond.notify_all();
+}
+
+void TPlayerCore::WaitForWake(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(wakeMutex);
+  wakeCond.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return wakeRequested; });
+  wakeRequested = false;
 }
 
 namespace {
@@ -167,10 +194,21 @@ bool HandleEvent(TPlayerCore &core, TPlayContext &ctx, const SDL_Event &ev) {
 
 bool IsOurUserEvent(std::uint32_t type) { return type >= FF_ALLOC_EVENT && type <= FF_REOPEN_DISPLAY_EVENT; }
 
+// How long the play thread sleeps without an event of ours: the window system's events
+// (expose, resize, keys) and events handed back by another player wait at most this.
+constexpr int kIdleWaitMs = 20;
+
 void EventLoop(TPlayerCore &core) {
   for (;;) {
     SDL_Event ev{};
-    const int got = ff::SDL_WaitEventTimeout(&ev, 100);
+    // Our own events wake the thread through WakePlayThread (SDL's wait would not wake
+    // for them in a host's window); a push between the poll and the wait leaves the
+    // wake-up request set, so the wait returns at once.
+    int got = ff::SDL_PollEvent(&ev);
+    if (!got) {
+      core.WaitForWake(kIdleWaitMs);
+      got = ff::SDL_PollEvent(&ev);
+    }
     std::unique_lock<std::mutex> lock(core.playerLock);
     TPlayContext *ctx = core.ctx;
     if (!ctx) {
@@ -185,8 +223,7 @@ void EventLoop(TPlayerCore &core) {
     if (IsOurUserEvent(ev.type) && (ev.user.data1 != ctx || EventSerial(ev) != ctx->serial)) {
       // Another context's event: hand it back while that context lives. The address
       // alone does not tell: a new context may be where a closed one was.
-      if (IsLiveContext(EventSerial(ev))) {
-        ff::SDL_PushEvent(&ev);
+      if (HandBackEvent(ev, EventSerial(ev))) {
         lock.unlock();
         ff::SDL_Delay(1);
       }

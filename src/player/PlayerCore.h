@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -119,6 +120,18 @@ public:
   std::thread playThread, eventThread;
   std::atomic<std::uint32_t> sdlSubsystems{0}; // what StartSDL started, 0 when stopped
 
+  // Wakes the play thread for our own events. SDL's own wait cannot be relied on: with
+  // a host's window its wake-up message goes to the client that made the window (the
+  // host), so the play thread slept out its whole timeout and most pictures fell due
+  // late and were dropped; without a window system it polls every millisecond.
+  std::mutex wakeMutex; // protects wakeRequested
+  std::condition_variable wakeCond;
+  bool wakeRequested = false;
+  // Any thread, after pushing an event for this player.
+  void WakePlayThread();
+  // Play thread: waits until woken or `timeoutMs` has passed.
+  void WaitForWake(int timeoutMs);
+
   // ---- reports ----
   void Report(TLogLevel level, const std::string &text);
   // Logs at llError and keeps the text for LastErrorText.
@@ -157,12 +170,11 @@ void TeardownContext(TPlayerCore &core);
 void PushUserEvent(std::uint32_t type, TPlayContext *ctx, int slot = 0);
 // The play contexts alive in the process. SDL has one event queue per process, so with
 // several players a play thread may take another's event; it hands events of a live
-// context back to the queue and drops those of contexts that are gone. A context is
-// known by the serial number registering gives it (events carry it), never by its
-// address, which a later context may get again.
+// context back to the queue (waking its play thread) and drops those of contexts that
+// are gone. A context is known by the serial number registering gives it (events carry
+// it), never by its address, which a later context may get again.
 std::uint64_t RegisterLiveContext();
 void UnregisterLiveContext(std::uint64_t serial);
-bool IsLiveContext(std::uint64_t serial);
 
 // ---- DemuxThread.cpp ----
 // User-interface thread. Null on failure (LastErrorText says why).

@@ -166,6 +166,8 @@ void BlendSubtitle(TPlayContext &ctx, TVideoPicture &vp) {
   if (ctx.subpqSize == 0) return;
   const TSubPicture &sp = ctx.subpq[ctx.subpqRindex];
   if (vp.pts < sp.pts + sp.sub.start_display_time / 1000.0) return;
+  // The slot shares the decoder's picture, which must stay as decoded.
+  if (!vp.MakeWritable(true)) return;
   for (unsigned i = 0; i < sp.sub.num_rects; ++i)
     if (sp.sub.rects[i]->type == SUBTITLE_BITMAP) BlendRect(vp, sp.sub.rects[i]);
 }

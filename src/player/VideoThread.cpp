@@ -70,6 +70,8 @@ void FlushVideo(TVideoDecoder &vd) {
     std::unique_lock<std::mutex> lock(ctx.pictqMutex);
     for (TVideoPicture &vp : ctx.pictq)
       vp.targetClock = 0;
+    ++ctx.pictqChanges;
+    ctx.pictqCond.notify_all();
     ctx.pictqCond.wait(lock, [&] { return ctx.pictqSize == 0 || ctx.videoq.Aborted(); });
     ctx.frameTimer = WallClockSeconds();
   }
@@ -201,6 +203,12 @@ void RunFrameHook(TVideoDecoder &vd, TVideoPicture &vp, double pts) {
       return;
     }
   }
+  // The bitmap comes back over the whole picture: a buffer of the slot's own, nothing
+  // copied into it first.
+  if (!vp.MakeWritable(false)) {
+    core.Report(llError, "Cannot allocate the hooked picture");
+    return;
+  }
   AVFrame *dst = vd.hookFrame.get();
   dst->format = AV_PIX_FMT_YUV420P;
   dst->width = vp.width;
@@ -215,8 +223,8 @@ void RunFrameHook(TVideoDecoder &vd, TVideoPicture &vp, double pts) {
     p = nullptr;
 }
 
-// 0, or -1 when the queue was aborted.
-int QueuePicture(TVideoDecoder &vd, const AVFrame *pic, double pts, std::int64_t pos) {
+// 0, or -1 when the queue was aborted. Takes `pic`'s reference.
+int QueuePicture(TVideoDecoder &vd, AVFrame *pic, double pts, std::int64_t pos) {
   TPlayContext &ctx = vd.ctx;
   {
     std::unique_lock<std::mutex> lock(ctx.pictqMutex);
@@ -228,7 +236,7 @@ int QueuePicture(TVideoDecoder &vd, const AVFrame *pic, double pts, std::int64_t
   }
   TVideoPicture &vp = ctx.pictq[ctx.pictqWindex];
   const int w = pic->width & ~1, h = pic->height & ~1;
-  if (!vp.overlay || vp.width != w || vp.height != h) {
+  if (vp.width != w || vp.height != h) {
     ctx.outWidth = pic->width;
     ctx.outHeight = pic->height;
     ctx.outFormat = pic->format;
@@ -244,13 +252,9 @@ int QueuePicture(TVideoDecoder &vd, const AVFrame *pic, double pts, std::int64_t
   }
   {
     std::lock_guard<std::mutex> lock(vp.overlayMutex);
-    if (vp.overlay) {
-      const std::uint8_t *srcPlanes[4] = {pic->data[0], pic->data[1], pic->data[2], nullptr};
-      ff::av_image_copy(vp.planes, vp.linesize, srcPlanes, pic->linesize, AV_PIX_FMT_YUV420P, vp.width,
-                        vp.height);
-      vp.sampleAspect = pic->sample_aspect_ratio;
-      RunFrameHook(vd, vp, pts);
-    }
+    vp.sampleAspect = pic->sample_aspect_ratio;
+    vp.Take(pic);
+    if (vp.HasPicture()) RunFrameHook(vd, vp, pts);
     vp.pts = pts;
     vp.pos = pos;
   }
@@ -258,13 +262,15 @@ int QueuePicture(TVideoDecoder &vd, const AVFrame *pic, double pts, std::int64_t
   std::lock_guard<std::mutex> lock(ctx.pictqMutex);
   vp.targetClock = TargetClock(ctx, pts);
   ++ctx.pictqSize;
+  ++ctx.pictqChanges;
+  ctx.pictqCond.notify_all(); // the refresh thread times the new picture
   return 0;
 }
 
 // `pts` is NaN for a picture without a time stamp. (A picture stamped 0 keeps its time:
 // taking the video clock for it would give the first picture after a seek to the start
 // the time of the place the seek came from.)
-int OutputPicture(TVideoDecoder &vd, const AVFrame *pic, double pts, std::int64_t pos) {
+int OutputPicture(TVideoDecoder &vd, AVFrame *pic, double pts, std::int64_t pos) {
   TPlayContext &ctx = vd.ctx;
   if (!std::isnan(pts))
     ctx.videoClock = pts;
