@@ -75,7 +75,15 @@ void PositionReport(TPlayerCore &core, TPlayContext &ctx) {
     if (core.lastReportedPos != ctx.duration) core.lastReportedPos = 0;
   }
   const std::int64_t last = core.lastReportedPos;
-  if (last == NO_POSITION || std::llabs(pos - last) > 10000) {
+  // The video clock runs on from the picture on screen; when the next picture is shown
+  // late the clock starts again from that picture's time, a little behind what was
+  // already reported. Such a step back is held so that the slider never jitters
+  // backwards while playing (a seek moves further than this); a paused file reports
+  // the picture it shows, however close.
+  constexpr std::int64_t kHeldStepBackUs = 250000;
+  const bool jitterBack =
+      !ctx.paused && last != NO_POSITION && pos < last && last - pos < kHeldStepBackUs;
+  if (!jitterBack && (last == NO_POSITION || std::llabs(pos - last) > 10000)) {
     core.lastReportedPos = pos;
     if (core.PositionHandler()) core.PostPosition(pos);
   }
