@@ -67,6 +67,9 @@ bool TConversionQueue::StartConversion(std::vector<TFileRow> &rows, const TStart
   taskRows_.reserve(checked);
   converter_.ClearTasks();
   converter_.SetPreview(true);
+  // The hook handler (HandleCustomHook) also plans each frame: effects straight on the
+  // YUV picture, only the watermark boxes through the 24-bit bitmap.
+  converter_.SetCustomHookPlanning(true);
 
   const int code = options.ProfileCode ? *options.ProfileCode : settings.FormatCode();
   // A user who never confirmed the settings dialog for this profile gets the profile's
@@ -180,11 +183,15 @@ std::optional<int> TConversionQueue::HandleProgress(const TProgressInfo &info,
 }
 
 void TConversionQueue::HandleCustomHook(THookInfo &info, const std::vector<TFileRow> &rows) {
-  if (!info.Bitmap || info.TaskIndex < 0 || info.TaskIndex >= static_cast<int>(taskRows_.size())) return;
+  if (info.TaskIndex < 0 || info.TaskIndex >= static_cast<int>(taskRows_.size())) return;
   const TlvFilesRecord &rec =
       rows[static_cast<std::size_t>(taskRows_[static_cast<std::size_t>(info.TaskIndex)])].Record;
+  if (!info.Bitmap) {
+    if (info.Plan) renderer_.Plan(rec, info.PTS, info.Planes, *info.Plan);
+    return;
+  }
   try {
-    renderer_.Render(*info.Bitmap, rec, info.PTS);
+    renderer_.Render(*info.Bitmap, rec, info.PTS, !info.Planned || info.Planned->WholeFrame);
   } catch (const TWatermarkError &e) {
     // Unreachable in practice: every picture was loaded at the start and stays cached.
     // Should it happen, this frame stays as decoded and hooking ends for the task.

@@ -148,8 +148,33 @@ const TWatermarkRenderer::TPicture &TWatermarkRenderer::Load(const std::string &
 
 const TBitmap &TWatermarkRenderer::Picture(const std::string &fileName) { return Load(fileName).Pixels; }
 
-void TWatermarkRenderer::Render(TBitmap &frame, const TlvFilesRecord &record, std::int64_t ptsUs) {
-  ApplyPictureEffects(frame, record.Brightness, record.Contrast, record.Saturation, record.Exposure);
+void TWatermarkRenderer::Plan(const TlvFilesRecord &record, std::int64_t ptsUs, THookPlanes *planes,
+                              THookPlan &plan) {
+  if (!planes) return;
+  plan.Regions.clear();
+  for (const TWmRec &mark : record.Watermarks) {
+    if (!mark.CoversTime(ptsUs)) continue;
+    if (mark.Kind == TWmRec::wkText) {
+      if (!mark.Text.empty())
+        plan.Regions.push_back({mark.TextLeft, mark.TextTop, mark.TextWidth, mark.TextHeight});
+    } else if (!mark.PictureFile.empty()) {
+      try {
+        const TBitmap &picture = Load(mark.PictureFile).Pixels;
+        plan.Regions.push_back({mark.PictureLeft, mark.PictureTop, picture.Width(), picture.Height()});
+      } catch (const TWatermarkError &) {
+        plan.Regions.clear();
+        return; // whole frame: Render meets the error and reports it
+      }
+    }
+  }
+  ApplyPictureEffects(*planes, record.Brightness, record.Contrast, record.Saturation, record.Exposure);
+  plan.WholeFrame = false;
+}
+
+void TWatermarkRenderer::Render(TBitmap &frame, const TlvFilesRecord &record, std::int64_t ptsUs,
+                                bool effects) {
+  if (effects)
+    ApplyPictureEffects(frame, record.Brightness, record.Contrast, record.Saturation, record.Exposure);
   for (const TWmRec &mark : record.Watermarks) {
     if (!mark.CoversTime(ptsUs)) continue;
     if (mark.Kind == TWmRec::wkText) {
