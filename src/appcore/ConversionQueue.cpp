@@ -67,8 +67,8 @@ bool TConversionQueue::StartConversion(std::vector<TFileRow> &rows, const TStart
   taskRows_.reserve(checked);
   converter_.ClearTasks();
   converter_.SetPreview(true);
-  // The hook handler (HandleCustomHook) also plans each frame: effects straight on the
-  // YUV picture, only the watermark boxes through the 24-bit bitmap.
+  // The hook handler (HandleCustomHook) also plans each frame: without adjustments only
+  // the watermark boxes go through the 24-bit bitmap.
   converter_.SetCustomHookPlanning(true);
 
   const int code = options.ProfileCode ? *options.ProfileCode : settings.FormatCode();
@@ -191,7 +191,7 @@ void TConversionQueue::HandleCustomHook(THookInfo &info, const std::vector<TFile
     return;
   }
   try {
-    renderer_.Render(*info.Bitmap, rec, info.PTS, !info.Planned || info.Planned->WholeFrame);
+    renderer_.Render(*info.Bitmap, rec, info.PTS);
   } catch (const TWatermarkError &e) {
     // Unreachable in practice: every picture was loaded at the start and stays cached.
     // Should it happen, this frame stays as decoded and hooking ends for the task.

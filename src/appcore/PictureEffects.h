@@ -8,8 +8,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/EngineEvents.h"
-
 namespace tovi {
 
 class TBitmap;
@@ -34,13 +32,6 @@ void ApplyExposureTable(TBitmap &bitmap, const std::array<std::uint8_t, 256> &ta
 // when any of the three differs from neutral, then exposure when it is not 0. Neutral
 // values leave every pixel untouched.
 void ApplyPictureEffects(TBitmap &bitmap, int brightness, int contrast, int saturation, int exposure);
-
-// The same adjustments straight on an 8-bit YUV picture (no trip through 24-bit RGB):
-// the colour curve on the luma after the saturation's shift of it, the chroma scaled
-// by the saturation and the curve's slope there. Grey pixels get what the bitmap pass
-// gives them; colours differ only by rounding where no channel clips.
-void ApplyPictureEffects(const THookPlanes &planes, int brightness, int contrast, int saturation,
-                         int exposure);
 
 // Blends `source` onto `frame` with its top-left corner at (x, y) (either may be
 // negative; what falls outside the frame is clipped): each channel becomes

@@ -150,7 +150,11 @@ const TBitmap &TWatermarkRenderer::Picture(const std::string &fileName) { return
 
 void TWatermarkRenderer::Plan(const TlvFilesRecord &record, std::int64_t ptsUs, THookPlanes *planes,
                               THookPlan &plan) {
-  if (!planes) return;
+  // The adjustments are the bitmap pass's: done on YUV they drift from it where channels
+  // clip (saturated colours), which the output preview would not show.
+  if (!planes || record.Brightness != 255 || record.Contrast != 0 || record.Saturation != 255 ||
+      record.Exposure != 0)
+    return;
   plan.Regions.clear();
   for (const TWmRec &mark : record.Watermarks) {
     if (!mark.CoversTime(ptsUs)) continue;
@@ -167,14 +171,11 @@ void TWatermarkRenderer::Plan(const TlvFilesRecord &record, std::int64_t ptsUs, 
       }
     }
   }
-  ApplyPictureEffects(*planes, record.Brightness, record.Contrast, record.Saturation, record.Exposure);
   plan.WholeFrame = false;
 }
 
-void TWatermarkRenderer::Render(TBitmap &frame, const TlvFilesRecord &record, std::int64_t ptsUs,
-                                bool effects) {
-  if (effects)
-    ApplyPictureEffects(frame, record.Brightness, record.Contrast, record.Saturation, record.Exposure);
+void TWatermarkRenderer::Render(TBitmap &frame, const TlvFilesRecord &record, std::int64_t ptsUs) {
+  ApplyPictureEffects(frame, record.Brightness, record.Contrast, record.Saturation, record.Exposure);
   for (const TWmRec &mark : record.Watermarks) {
     if (!mark.CoversTime(ptsUs)) continue;
     if (mark.Kind == TWmRec::wkText) {

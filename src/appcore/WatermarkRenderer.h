@@ -44,13 +44,12 @@ public:
   // One converted frame at `ptsUs`: the record's adjustments, then every watermark
   // whose time range covers the frame, in list order (later ones on top). Throws
   // TWatermarkError for a picture file that cannot be loaded.
-  // `effects` false: the adjustments were made already (Plan took the region path).
-  void Render(TBitmap &frame, const TlvFilesRecord &record, std::int64_t ptsUs, bool effects = true);
+  void Render(TBitmap &frame, const TlvFilesRecord &record, std::int64_t ptsUs);
 
-  // The engine's planning step for one frame: on a YUV picture (`planes` not null) the
-  // adjustments are made on the planes and only the boxes of the watermarks covering the
-  // frame go through the bitmap. Without planes, or when a picture cannot be loaded
-  // (Render reports it), the plan stays whole frame and Render does everything.
+  // The engine's planning step for one frame: on a YUV picture (`planes` not null) of a
+  // record without adjustments only the boxes of the watermarks covering the frame go
+  // through the bitmap. Otherwise, or when a picture cannot be loaded (Render reports
+  // it), the plan stays whole frame.
   void Plan(const TlvFilesRecord &record, std::int64_t ptsUs, THookPlanes *planes, THookPlan &plan);
 
   // Draws one text watermark (its box at TextLeft/TextTop, TextWidth x TextHeight).
