@@ -280,6 +280,9 @@ bool TConversionQueue::StartConversion(std::vector<TFileRow> &rows, const TStart
   sizeResults_.clear();
   converter_.ClearTasks();
   converter_.SetPreview(true);
+  // The hook handler (HandleCustomHook) also plans each frame: without adjustments only
+  // the watermark boxes go through the 24-bit bitmap.
+  converter_.SetCustomHookPlanning(true);
 
   const int code = options.ProfileCode ? *options.ProfileCode : settings.FormatCode();
   // A user who never confirmed the settings dialog for this profile gets the profile's
@@ -452,9 +455,13 @@ std::optional<int> TConversionQueue::HandleProgress(const TProgressInfo &info,
 }
 
 void TConversionQueue::HandleCustomHook(THookInfo &info, const std::vector<TFileRow> &rows) {
-  if (!info.Bitmap || info.TaskIndex < 0 || info.TaskIndex >= static_cast<int>(taskRows_.size())) return;
+  if (info.TaskIndex < 0 || info.TaskIndex >= static_cast<int>(taskRows_.size())) return;
   const TlvFilesRecord &rec =
       rows[static_cast<std::size_t>(taskRows_[static_cast<std::size_t>(info.TaskIndex)])].Record;
+  if (!info.Bitmap) {
+    if (info.Plan) renderer_.Plan(rec, info.PTS, info.Planes, *info.Plan);
+    return;
+  }
   try {
     renderer_.Render(*info.Bitmap, rec, info.PTS);
   } catch (const TWatermarkError &e) {

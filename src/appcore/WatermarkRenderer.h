@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "appcore/FileRecord.h"
+#include "engine/EngineEvents.h"
 
 class QImage;
 
@@ -44,6 +45,12 @@ public:
   // whose time range covers the frame, in list order (later ones on top). Throws
   // TWatermarkError for a picture file that cannot be loaded.
   void Render(TBitmap &frame, const TlvFilesRecord &record, std::int64_t ptsUs);
+
+  // The engine's planning step for one frame: on a YUV picture (`planes` not null) of a
+  // record without adjustments only the boxes of the watermarks covering the frame go
+  // through the bitmap. Otherwise, or when a picture cannot be loaded (Render reports
+  // it), the plan stays whole frame.
+  void Plan(const TlvFilesRecord &record, std::int64_t ptsUs, THookPlanes *planes, THookPlan &plan);
 
   // Draws one text watermark (its box at TextLeft/TextTop, TextWidth x TextHeight).
   static void StampText(TBitmap &frame, const TWmRec &mark);

@@ -212,6 +212,11 @@ bool TCustomConverter::SetOutputFile(int taskIndex, const std::string &fileName,
         task->SetOnCustomHook(
             [this](TCustomFFmpeg &engine, TBitmap &bitmap, int frame, std::int64_t pts, bool &update,
                    bool &stopHook) { DoCustomHook(engine, bitmap, frame, pts, update, stopHook); });
+      if (outputOptions->CustomHook && HookPlanning())
+        task->SetOnCustomHookPlan(
+            [this](TCustomFFmpeg &engine, THookPlanes *planes, int frame, std::int64_t pts, THookPlan &plan) {
+              DoCustomHookPlan(engine, planes, frame, pts, plan);
+            });
       join = outputOptions->Join;
     } else {
       task->ResetOutputOptions(slot);
@@ -391,7 +396,9 @@ void TCustomConverter::DoCustomHook(TCustomFFmpeg &engine, TBitmap &bitmap, int 
   }
   if (!handler) return;
   std::lock_guard lock(hookLock_);
-  hookInfo_ = THookInfo{TaskIndexOf(engine), &bitmap, frameNumber, pts, update, stopHook};
+  hookInfo_ =
+      THookInfo{TaskIndexOf(engine),     &bitmap, frameNumber, pts, update, stopHook, nullptr, nullptr,
+                &engine.CustomHookPlan()};
   {
     // The engine holds the bitmap's canvas lock around this call.
     THandlerScope scope;
@@ -399,6 +406,20 @@ void TCustomConverter::DoCustomHook(TCustomFFmpeg &engine, TBitmap &bitmap, int 
   }
   update = hookInfo_.Update;
   stopHook = hookInfo_.StopHook;
+}
+
+void TCustomConverter::DoCustomHookPlan(TCustomFFmpeg &engine, THookPlanes *planes, int frameNumber,
+                                        std::int64_t pts, THookPlan &plan) {
+  TCustomHookEvent handler;
+  {
+    std::lock_guard handlers(handlersMutex_);
+    handler = onCustomHook_;
+  }
+  if (!handler) return;
+  std::lock_guard lock(hookLock_);
+  hookInfo_ = THookInfo{TaskIndexOf(engine), nullptr, frameNumber, pts, true, false, planes, &plan};
+  THandlerScope scope;
+  handler(*this, &hookInfo_); // always on the worker thread
 }
 
 void TCustomConverter::Pause() { tasks_.Pause(); }
@@ -473,6 +494,16 @@ void TCustomConverter::WaitForNotices() {
 void TCustomConverter::SetOnCustomHook(TCustomHookEvent handler) {
   std::lock_guard lock(handlersMutex_);
   onCustomHook_ = std::move(handler);
+}
+
+void TCustomConverter::SetCustomHookPlanning(bool planning) {
+  std::lock_guard lock(handlersMutex_);
+  hookPlanning_ = planning;
+}
+
+bool TCustomConverter::HookPlanning() const {
+  std::lock_guard lock(handlersMutex_);
+  return hookPlanning_;
 }
 
 void TCustomConverter::SetOnPreviewBitmap(TPreviewBitmapEvent handler) {

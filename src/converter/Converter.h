@@ -79,6 +79,12 @@ struct THookInfo {
   std::int64_t PTS = 0;  // microseconds
   bool Update = true;    // false: keep the frame as it was
   bool StopHook = false; // true: no more hook calls for this task
+  // With SetCustomHookPlanning the handler is first called for each frame with Bitmap
+  // null and Plan set, to fill the plan (Planes, when not null, may be changed directly).
+  THookPlanes *Planes = nullptr;
+  THookPlan *Plan = nullptr;
+  // In the drawing call: the plan the frame was converted by (whole frame when none).
+  const THookPlan *Planned = nullptr;
 };
 using PHookInfo = THookInfo *;
 
@@ -161,6 +167,9 @@ public:
 
   // ---- events (set them while no task runs) ----
   void SetOnCustomHook(TCustomHookEvent handler);
+  // Whether the custom hook's handler is also called to plan each frame (see THookInfo).
+  // Set before the tasks are added.
+  void SetCustomHookPlanning(bool planning);
   void SetOnPreviewBitmap(TPreviewBitmapEvent handler);
   void SetOnProgress(TProgressEvent handler);
   void SetOnTerminate(TTerminateEvent handler);
@@ -171,6 +180,8 @@ protected:
   // The callbacks every task's engine calls, on the thread that runs the task.
   virtual void DoCustomHook(TCustomFFmpeg &engine, TBitmap &bitmap, int frameNumber, std::int64_t pts,
                             bool &update, bool &stopHook);
+  virtual void DoCustomHookPlan(TCustomFFmpeg &engine, THookPlanes *planes, int frameNumber, std::int64_t pts,
+                                THookPlan &plan);
   virtual void DoPreviewBitmap(TCustomFFmpeg &engine, const TBitmap &bitmap, int frameNumber,
                                std::int64_t pts);
   virtual void DoProgress(TCustomFFmpeg &engine, int fileIndex, int frameNumber, int fps, float quality,
@@ -229,6 +240,8 @@ private:
   TPreviewBitmapEvent onPreviewBitmap_;
   TProgressEvent onProgress_;
   TTerminateEvent onTerminate_;
+  bool hookPlanning_ = false; // protected by handlersMutex_ too
+  bool HookPlanning() const;
 
   // Run counters (terminateLock_).
   int finishedCount_ = 0;

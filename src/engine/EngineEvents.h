@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace tovi {
 
@@ -29,6 +30,32 @@ using TTerminateEvent = std::function<void(TCustomFFmpeg &engine)>;
 // the picture as it was; stopHook true ends all hooking for the rest of the job.
 using TCustomHookEvent = std::function<void(TCustomFFmpeg &engine, TBitmap &bitmap, int frameNumber,
                                             std::int64_t pts, bool &update, bool &stopHook)>;
+
+// An 8-bit planar YUV picture as the custom hook's planning step sees it (BT.601, the
+// colours the bitmap conversion assumes too). The host may change the planes directly.
+struct THookPlanes {
+  std::uint8_t *Data[3] = {};
+  int LineSize[3] = {};
+  int Width = 0, Height = 0;
+  int ChromaShiftX = 0, ChromaShiftY = 0; // log2 of the chroma subsampling
+  bool FullRange = false;                 // levels 0..255 rather than 16..235/240
+};
+// A rectangle of the picture, in pixels.
+struct THookRect {
+  int Left = 0, Top = 0, Width = 0, Height = 0;
+};
+// What the custom hook's handler will do to the next picture. WholeFrame: it may draw
+// anywhere, the whole picture becomes the bitmap. Otherwise only Regions are converted
+// into the bitmap (the rest of it holds stale pixels) and back; no region at all skips
+// the handler for the picture.
+struct THookPlan {
+  bool WholeFrame = true;
+  std::vector<THookRect> Regions;
+};
+// Asked before each picture goes to the custom hook. `planes` is null when the picture
+// is not 8-bit planar YUV; a plan for such a picture is not followed (whole frame).
+using TCustomHookPlanEvent = std::function<void(TCustomFFmpeg &engine, THookPlanes *planes, int frameNumber,
+                                                std::int64_t pts, THookPlan &plan)>;
 // A picture just given to the encoder, at the output size. The bitmap is reused for the
 // next preview.
 using TPreviewBitmapEvent =

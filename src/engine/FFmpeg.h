@@ -381,6 +381,10 @@ public:
   void SetOnProgress(TProgressEvent handler) { onProgress_ = std::move(handler); }
   void SetOnTerminate(TTerminateEvent handler) { onTerminate_ = std::move(handler); }
   void SetOnCustomHook(TCustomHookEvent handler) { onCustomHook_ = std::move(handler); }
+  // Optional: lets the custom hook's handler say which parts of each picture it draws on.
+  void SetOnCustomHookPlan(TCustomHookPlanEvent handler) { onCustomHookPlan_ = std::move(handler); }
+  // The plan followed for the picture in the custom hook (job's thread, during the hook).
+  const THookPlan &CustomHookPlan() const { return customHookPlan_; }
   void SetOnPreviewBitmap(TPreviewBitmapEvent handler) { onPreviewBitmap_ = std::move(handler); }
   bool HasCustomHook() const { return static_cast<bool>(onCustomHook_); }
 
@@ -552,6 +556,8 @@ private:
   // the picture afterwards shows their result.
   void PreProcessVideoFrame(TInputStreamRecord &ist, AVFrame *picture);
   void RunCustomHook(AVFrame *picture, const AVCodecContext *decoder, std::int64_t pts);
+  // The planning step of the custom hook: true when the picture took the region path.
+  bool RunPlannedHook(AVFrame *picture, std::int64_t pts, bool &stopHook);
   // The previews of a picture just given to the encoder.
   void RunPreviews(const AVFrame *picture, const AVCodecContext *encoder);
   // One block of decoded audio into encoded packets of one output stream.
@@ -664,6 +670,7 @@ private:
   TProgressEvent onProgress_;
   TTerminateEvent onTerminate_;
   TCustomHookEvent onCustomHook_;
+  TCustomHookPlanEvent onCustomHookPlan_;
   TPreviewBitmapEvent onPreviewBitmap_;
 
   // ---- byte counters of the running job (final report) ----
@@ -736,6 +743,7 @@ private:
   FramePtr deinterlaced_;
   // Bitmaps of the custom hook and of the previews (job's thread only).
   TRGBHolder customHookHolder_;
+  THookPlan customHookPlan_; // the current picture's; kept between pictures for its capacity
   TRGBHolder previewHolder_;
   // The floating previewer, made on first use. Guarded by the process-wide preview lock
   // together with previewFlags_ and lastPreviewUs_; shared so that a frame being shown

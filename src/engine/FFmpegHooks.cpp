@@ -3,6 +3,7 @@
 // "vhook" plug-in chain. Everything here runs on the job's thread, except AddVideoHook
 // and the release, which run while no job does.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <exception>
 
@@ -64,6 +65,115 @@ bool ConvertBackFromBitmap(TRGBHolder &holder, AVFrame *picture) {
                        picture->linesize) > 0;
 }
 
+// The picture's planes when it is 8-bit planar YUV (the formats the region path
+// converts itself); false for any other format.
+bool DescribePlanes(AVFrame *picture, THookPlanes &planes) {
+  const AVPixFmtDescriptor *desc = ff::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture->format));
+  if (!desc || desc->nb_components != 3 ||
+      (desc->flags & (AV_PIX_FMT_FLAG_PLANAR | AV_PIX_FMT_FLAG_RGB)) != AV_PIX_FMT_FLAG_PLANAR)
+    return false;
+  for (int c = 0; c < 3; ++c)
+    if (desc->comp[c].depth != 8 || desc->comp[c].plane != c || desc->comp[c].step != 1) return false;
+  if (desc->log2_chroma_w > 1 || desc->log2_chroma_h > 1 || picture->width <= 0 || picture->height <= 0)
+    return false;
+  for (int c = 0; c < 3; ++c) {
+    if (!picture->data[c] || picture->linesize[c] <= 0) return false;
+    planes.Data[c] = picture->data[c];
+    planes.LineSize[c] = picture->linesize[c];
+  }
+  planes.Width = picture->width;
+  planes.Height = picture->height;
+  planes.ChromaShiftX = desc->log2_chroma_w;
+  planes.ChromaShiftY = desc->log2_chroma_h;
+  planes.FullRange = picture->color_range == AVCOL_RANGE_JPEG || picture->format == AV_PIX_FMT_YUVJ420P ||
+                     picture->format == AV_PIX_FMT_YUVJ422P || picture->format == AV_PIX_FMT_YUVJ444P;
+  return true;
+}
+
+// `rect` grown to whole chroma samples and clipped to the picture; false when empty.
+bool AlignRect(const THookPlanes &p, THookRect &rect) {
+  const int ax = (1 << p.ChromaShiftX) - 1, ay = (1 << p.ChromaShiftY) - 1;
+  const int x0 = std::max(0, rect.Left) & ~ax, y0 = std::max(0, rect.Top) & ~ay;
+  const long right = std::min<long>(p.Width, (static_cast<long>(rect.Left) + rect.Width + ax) & ~ax);
+  const long bottom = std::min<long>(p.Height, (static_cast<long>(rect.Top) + rect.Height + ay) & ~ay);
+  if (rect.Width <= 0 || rect.Height <= 0 || right <= x0 || bottom <= y0) return false;
+  rect = {x0, y0, static_cast<int>(right - x0), static_cast<int>(bottom - y0)};
+  return true;
+}
+
+// BT.601 in 16-bit fixed point (the colours the scaler gives these pictures by default).
+struct TYuvMath {
+  explicit TYuvMath(bool fullRange) {
+    const double ys = fullRange ? 1.0 : 219.0 / 255, cs = fullRange ? 1.0 : 224.0 / 255;
+    const auto fx = [](double v) { return static_cast<int>(std::lround(v * 65536)); };
+    YOffset = fullRange ? 0 : 16;
+    YMax = fullRange ? 255 : 235;
+    CMax = fullRange ? 255 : 240;
+    YScale = fx(1 / ys);
+    Rv = fx(1.402 / cs), Gu = fx(0.344136 / cs), Gv = fx(0.714136 / cs), Bu = fx(1.772 / cs);
+    Yr = fx(0.299 * ys), Yg = fx(0.587 * ys), Yb = fx(0.114 * ys);
+    Ur = fx(-0.168736 * cs), Ug = fx(-0.331264 * cs), Ub = fx(0.5 * cs);
+    Vr = fx(0.5 * cs), Vg = fx(-0.418688 * cs), Vb = fx(-0.081312 * cs);
+  }
+  int YOffset, YMax, CMax, YScale, Rv, Gu, Gv, Bu, Yr, Yg, Yb, Ur, Ug, Ub, Vr, Vg, Vb;
+};
+
+constexpr int kHalf = 1 << 15;
+
+std::uint8_t Clip(int v, int lo, int hi) { return static_cast<std::uint8_t>(std::clamp(v, lo, hi)); }
+
+// num / den rounded to the nearest, halves away from zero (den > 0).
+int DivRound(int num, int den) { return num >= 0 ? (num + den / 2) / den : -((-num + den / 2) / den); }
+
+// The region of the planes into the same place of the bitmap (the picture's size).
+void PlanesToBitmap(const THookPlanes &p, const THookRect &r, TBitmap &bitmap) {
+  const TYuvMath k(p.FullRange);
+  for (int y = r.Top; y < r.Top + r.Height; ++y) {
+    const std::uint8_t *luma = p.Data[0] + static_cast<std::ptrdiff_t>(y) * p.LineSize[0];
+    const std::uint8_t *u = p.Data[1] + static_cast<std::ptrdiff_t>(y >> p.ChromaShiftY) * p.LineSize[1];
+    const std::uint8_t *v = p.Data[2] + static_cast<std::ptrdiff_t>(y >> p.ChromaShiftY) * p.LineSize[2];
+    std::uint8_t *out = bitmap.ScanLine(y) + static_cast<std::ptrdiff_t>(r.Left) * 3;
+    for (int x = r.Left; x < r.Left + r.Width; ++x, out += 3) {
+      const int yy = (luma[x] - k.YOffset) * k.YScale + kHalf;
+      const int cu = u[x >> p.ChromaShiftX] - 128, cv = v[x >> p.ChromaShiftX] - 128;
+      out[0] = Clip((yy + k.Bu * cu) >> 16, 0, 255);
+      out[1] = Clip((yy - k.Gu * cu - k.Gv * cv) >> 16, 0, 255);
+      out[2] = Clip((yy + k.Rv * cv) >> 16, 0, 255);
+    }
+  }
+}
+
+// The bitmap's region back into the planes: luma per pixel, each chroma sample from the
+// mean colour of the pixels it covers. `r` is aligned to whole chroma samples.
+void BitmapToPlanes(const TBitmap &bitmap, const THookRect &r, THookPlanes &p) {
+  const TYuvMath k(p.FullRange);
+  for (int y = r.Top; y < r.Top + r.Height; ++y) {
+    const std::uint8_t *in = bitmap.ScanLine(y) + static_cast<std::ptrdiff_t>(r.Left) * 3;
+    std::uint8_t *luma = p.Data[0] + static_cast<std::ptrdiff_t>(y) * p.LineSize[0];
+    for (int x = r.Left; x < r.Left + r.Width; ++x, in += 3)
+      luma[x] =
+          Clip(((k.Yb * in[0] + k.Yg * in[1] + k.Yr * in[2] + kHalf) >> 16) + k.YOffset, k.YOffset, k.YMax);
+  }
+  const int sx = p.ChromaShiftX, sy = p.ChromaShiftY;
+  const int cmin = p.FullRange ? 0 : 16;
+  for (int cy = r.Top >> sy; cy < (r.Top + r.Height + (1 << sy) - 1) >> sy; ++cy) {
+    const int y0 = cy << sy, y1 = std::min(r.Top + r.Height, y0 + (1 << sy));
+    std::uint8_t *u = p.Data[1] + static_cast<std::ptrdiff_t>(cy) * p.LineSize[1];
+    std::uint8_t *v = p.Data[2] + static_cast<std::ptrdiff_t>(cy) * p.LineSize[2];
+    for (int cx = r.Left >> sx; cx < (r.Left + r.Width + (1 << sx) - 1) >> sx; ++cx) {
+      const int x0 = cx << sx, x1 = std::min(r.Left + r.Width, x0 + (1 << sx));
+      int b = 0, g = 0, red = 0;
+      for (int y = y0; y < y1; ++y)
+        for (const std::uint8_t *px = bitmap.ScanLine(y) + x0 * 3; px < bitmap.ScanLine(y) + x1 * 3; px += 3)
+          b += px[0], g += px[1], red += px[2];
+      const int n = (y1 - y0) * (x1 - x0);
+      // Sums of up to four pixels: the coefficients stay well inside int.
+      u[cx] = Clip(128 + DivRound(k.Ub * b + k.Ug * g + k.Ur * red, 65536 * n), cmin, k.CMax);
+      v[cx] = Clip(128 + DivRound(k.Vb * b + k.Vg * g + k.Vr * red, 65536 * n), cmin, k.CMax);
+    }
+  }
+}
+
 } // namespace
 
 void TCustomFFmpeg::RunCustomHook(AVFrame *picture, const AVCodecContext *decoder, std::int64_t pts) {
@@ -72,8 +182,10 @@ void TCustomFFmpeg::RunCustomHook(AVFrame *picture, const AVCodecContext *decode
                                : decoder            ? decoder->pix_fmt
                                                     : AV_PIX_FMT_NONE;
   bool stopHook = false;
-  if (!ConvertToBitmap(customHookHolder_, picture->data, picture->linesize, format, picture->height,
-                       picture->width)) {
+  if (onCustomHookPlan_ && RunPlannedHook(picture, pts, stopHook)) {
+    // The handler has seen the picture's regions (or had nothing to draw).
+  } else if (!ConvertToBitmap(customHookHolder_, picture->data, picture->linesize, format, picture->height,
+                              picture->width)) {
     Log(llError, "Cannot initialize the toRGB conversion context");
     stopHook = true;
   } else {
@@ -110,6 +222,53 @@ void TCustomFFmpeg::RunCustomHook(AVFrame *picture, const AVCodecContext *decode
   }
 }
 
+bool TCustomFFmpeg::RunPlannedHook(AVFrame *picture, std::int64_t pts, bool &stopHook) {
+  THookPlanes planes;
+  const bool planar = DescribePlanes(picture, planes);
+  customHookPlan_.WholeFrame = true;
+  customHookPlan_.Regions.clear();
+  try {
+    onCustomHookPlan_(*this, planar ? &planes : nullptr, decodedFrameCount_, pts, customHookPlan_);
+  } catch (const std::exception &error) {
+    Log(llError, std::string("Error occurs OnCustomHook: ") + error.what());
+    customHookPlan_.WholeFrame = true;
+  } catch (...) {
+    Log(llError, "Error occurs OnCustomHook: unknown exception");
+    customHookPlan_.WholeFrame = true;
+  }
+  if (!planar || customHookPlan_.WholeFrame) {
+    customHookPlan_.WholeFrame = true;
+    return false;
+  }
+  // Only the regions go through the bitmap; a picture with none skips the handler.
+  auto &regions = customHookPlan_.Regions;
+  regions.erase(std::remove_if(regions.begin(), regions.end(),
+                               [&](THookRect &rect) { return !AlignRect(planes, rect); }),
+                regions.end());
+  if (regions.empty()) return true;
+  if (!customHookHolder_.Bitmap) customHookHolder_.Bitmap = std::make_unique<TBitmap>();
+  TBitmap &bitmap = *customHookHolder_.Bitmap;
+  bitmap.SetSize(planes.Width, planes.Height);
+  for (const THookRect &rect : regions)
+    PlanesToBitmap(planes, rect, bitmap);
+  bool update = true;
+  try {
+    TCanvasLock canvas(bitmap); // as in the whole-frame path
+    onCustomHook_(*this, bitmap, decodedFrameCount_, pts, update, stopHook);
+  } catch (const std::exception &error) {
+    Log(llError, std::string("Error occurs OnCustomHook: ") + error.what());
+    update = false;
+  } catch (...) {
+    Log(llError, "Error occurs OnCustomHook: unknown exception");
+    update = false;
+  }
+  // A handler that resized the bitmap gets its drawing dropped rather than misplaced.
+  if (update && bitmap.Width() == planes.Width && bitmap.Height() == planes.Height)
+    for (const THookRect &rect : regions)
+      BitmapToPlanes(bitmap, rect, planes);
+  return true;
+}
+
 void TCustomFFmpeg::ReleaseFrameWorkState(bool librariesLoaded) {
   videoHooks_.Clear(); // plug-in code only; the media libraries are not needed
   DropPreviewer();     // the flags stay: they are the host's
@@ -131,6 +290,7 @@ void TCustomFFmpeg::ReleaseFrameWorkState(bool librariesLoaded) {
   deinterlaced_.reset();
   ResetHolder(customHookHolder_);
   ResetHolder(previewHolder_);
+  customHookPlan_ = THookPlan{};
   decodedFrameCount_ = 0;
   lastPreviewUs_ = 0;
 }

@@ -150,6 +150,75 @@ TEST_F(VideoHooksTest, AHandlerThatResizesTheBitmapCannotWritePastThePicture) {
   }
 }
 
+// A planned hook sees only its regions: they come into the bitmap at their place, what
+// the handler draws there comes back with its colour on the right chroma samples, and
+// nothing outside the regions (grown to whole chroma samples) changes. Odd sizes: the
+// regions run over the right and bottom edges, whose chroma samples cover one pixel.
+TEST_F(VideoHooksTest, APlannedHookConvertsOnlyItsRegions) {
+  constexpr int W = 161, H = 121;
+  const std::vector<THookRect> rects{{150, 110, 20, 20}, {-3, 5, 10, 9}};
+  int plans = 0, draws = 0;
+  std::vector<THookRect> want = rects;
+  engine_.SetOnCustomHookPlan([&](TCustomFFmpeg &, THookPlanes *planes, int, std::int64_t, THookPlan &plan) {
+    ++plans;
+    ASSERT_NE(planes, nullptr);
+    EXPECT_EQ(planes->Width, W);
+    plan.WholeFrame = false;
+    plan.Regions = want;
+  });
+  const auto red = [](int x, int y) { // inside a rectangle as asked, clipped to the picture
+    for (const THookRect &r : std::vector<THookRect>{{150, 110, 20, 20}, {-3, 5, 10, 9}})
+      if (x >= r.Left && x < r.Left + r.Width && y >= r.Top && y < r.Top + r.Height) return true;
+    return false;
+  };
+  engine_.SetOnCustomHook([&](TCustomFFmpeg &, TBitmap &bitmap, int, std::int64_t, bool &, bool &) {
+    ++draws;
+    ASSERT_EQ(bitmap.Width(), W);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        if (red(x, y)) {
+          std::uint8_t *px = bitmap.ScanLine(y) + 3 * x;
+          px[0] = 0, px[1] = 0, px[2] = 255;
+        }
+  });
+  const auto grey = [](int p, int x, int y) { return std::uint8_t(p ? 128 : 40 + (x * 3 + y * 5) % 170); };
+  FramePtr picture = MakePicture(AV_PIX_FMT_YUV420P, W, H, grey);
+  FramePtr source = MakePicture(AV_PIX_FMT_YUV420P, W, H, grey);
+  Process(picture.get());
+  EXPECT_EQ(draws, 1);
+  // The regions grown to even edges: [150, 161) x [110, 121) and [0, 8) x [4, 14).
+  const auto grown = [](int x, int y) { return (x >= 150 && y >= 110) || (x < 8 && y >= 4 && y < 14); };
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      const int got = picture->data[0][y * picture->linesize[0] + x];
+      const int was = source->data[0][y * source->linesize[0] + x];
+      if (red(x, y)) {
+        ASSERT_NEAR(got, 82, 2) << x << "," << y; // red's luma
+      } else if (grown(x, y)) {
+        ASSERT_NEAR(got, was, 2) << x << "," << y;
+      } else {
+        ASSERT_EQ(got, was) << x << "," << y;
+      }
+      if (x % 2 || y % 2) continue;
+      const int u = picture->data[1][y / 2 * picture->linesize[1] + x / 2];
+      const int v = picture->data[2][y / 2 * picture->linesize[2] + x / 2];
+      const bool allRed = red(x, y) && (x + 1 >= W || red(x + 1, y)) && (y + 1 >= H || red(x, y + 1));
+      if (allRed) {
+        ASSERT_NEAR(v, 240, 2) << x << "," << y;
+        ASSERT_NEAR(u, 90, 2) << x << "," << y;
+      } else if (!grown(x, y)) {
+        ASSERT_TRUE(u == 128 && v == 128) << x << "," << y;
+      }
+    }
+  // No region: the handler is not called and the picture stays as it was.
+  want.clear();
+  FramePtr untouched = MakePicture(AV_PIX_FMT_YUV420P, W, H, grey);
+  Process(untouched.get());
+  EXPECT_EQ(draws, 1);
+  EXPECT_EQ(PictureBytes(untouched.get()), PictureBytes(source.get()));
+  EXPECT_EQ(plans, 2);
+}
+
 class VideoHookPluginTest : public VideoHooksTest {
 protected:
   template <typename Fn> static Fn PluginFunction(const char *name) {
