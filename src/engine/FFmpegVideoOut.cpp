@@ -136,7 +136,8 @@ AVFrame *TCustomFFmpeg::PrepareVideoPicture(TOutputStreamRecord &ost, const TInp
   scaled->format = enc->pix_fmt;
   scaled->width = enc->width;
   scaled->height = enc->height;
-  if (ff::av_frame_get_buffer(scaled, 0) < 0) throw FFmpegException("Cannot allocate temp picture, check pix fmt");
+  if (ff::av_frame_get_buffer(scaled, 0) < 0)
+    throw FFmpegException("Cannot allocate temp picture, check pix fmt");
   ff::sws_scale(ost.Scaler.get(), source->data, source->linesize, 0, source->height, scaled->data,
                 scaled->linesize);
   return scaled;
