@@ -14,6 +14,13 @@ packages=(
   xvfb xauth fonts-dejavu-core
   clang-14 libclang-rt-14-dev # the fuzz targets (scripts/fuzz.sh)
 )
+# --bench: what bench/vs-handbrake.sh compares against and measures with.
+for arg in "$@"; do
+  case "$arg" in
+  --bench) packages+=(handbrake-cli time) ;;
+  *) echo "setup: unknown option $arg (known: --bench)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -592,8 +592,12 @@ private:
   void CopyPacket(TOutputStreamRecord &ost, const TInputStreamRecord &ist, const AVPacket *packet,
                   std::int64_t packetPtsUs);
   void DrainEncoder(TOutputStreamRecord &ost);
-  // Returns the size of the last packet the encoder gave out during the call.
-  int EncodeVideoFrame(TOutputStreamRecord &ost, TInputStreamRecord &ist, AVFrame *picture);
+  // Whether the stream's encoder runs on a thread of its own (TVideoEncodeStage).
+  bool EncodesApart(const TOutputStreamRecord &ost) const;
+  // Returns the size of the last packet the encoder gave out during the call (0 when
+  // the encoder runs apart: its packets come later). `takeAspect`: the encoder takes the
+  // picture's sample aspect ratio.
+  int EncodeVideoFrame(TOutputStreamRecord &ost, TInputStreamRecord &ist, AVFrame *picture, bool takeAspect);
   // Frames to emit for a picture at the output's sync time (drop 0, duplicate > 1).
   int VideoFramesToEmit(TOutputStreamRecord &ost);
   // The picture the encoder wants: cropped by plane offsets, then scaled; null when the

@@ -161,9 +161,10 @@ void TCustomFFmpeg::ServeOutputs(TInputStreamRecord &ist, int istIndex, AVFrame 
     switch (ost.Encoder->codec_type) {
     case AVMEDIA_TYPE_AUDIO: DoAudioOut(ost, ist, frame); break;
     case AVMEDIA_TYPE_VIDEO: {
-      if (filtered && frame->sample_aspect_ratio.num)
-        ost.Encoder->sample_aspect_ratio = frame->sample_aspect_ratio;
-      const int frameSize = EncodeVideoFrame(ost, ist, frame);
+      // The graph may change the aspect ratio; an encoder on its own thread takes it there.
+      const bool takeAspect = filtered && frame->sample_aspect_ratio.num;
+      if (takeAspect && !EncodesApart(ost)) ost.Encoder->sample_aspect_ratio = frame->sample_aspect_ratio;
+      const int frameSize = EncodeVideoFrame(ost, ist, frame, takeAspect);
       if (!job_.VStatsFileName.empty() && frameSize > 0) WriteVideoStats(ost, frameSize);
       break;
     }
@@ -249,6 +250,10 @@ void TCustomFFmpeg::DrainEncoder(TOutputStreamRecord &ost) {
   switch (enc->codec_type) {
   case AVMEDIA_TYPE_AUDIO: FlushAudioOut(ost); break;
   case AVMEDIA_TYPE_VIDEO: {
+    if (ost.EncodeStage) {
+      ost.EncodeStage->Drain([&](AVPacket *packet) { WriteVideoPacket(ost, packet); });
+      break;
+    }
     if (!encodedPacket_) encodedPacket_ = MakePacket();
     const int rc = EncodeAndReceive(enc, nullptr, encodedPacket_.get(), [&](AVPacket *packet) {
       WriteVideoPacket(ost, packet);

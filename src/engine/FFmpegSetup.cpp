@@ -97,6 +97,10 @@ void TCustomFFmpeg::RefuseStartPastTheEnd() const {
 }
 
 void TCustomFFmpeg::TranscodeTearDown() {
+  // The encode stages' threads may still be in their encoders.
+  if (tables_)
+    for (TOutputStreamRecord &ost : tables_->OutputStreams)
+      ost.EncodeStage.reset();
   if (!openEncoders_.empty() || !openDecoders_.empty()) {
     std::lock_guard lock(CodecLock());
     for (CodecContextPtr *encoder : openEncoders_) {
@@ -114,6 +118,10 @@ void TCustomFFmpeg::TranscodeTearDown() {
 
 void TCustomFFmpeg::ReleaseTables(bool librariesLoaded) {
   if (!tables_) return;
+  // The encode stages' threads end here; with the libraries gone, what they still hold
+  // is abandoned like everything else in the tables.
+  for (TOutputStreamRecord &ost : tables_->OutputStreams)
+    if (ost.EncodeStage && !librariesLoaded) ost.EncodeStage->Abandon();
   if (!librariesLoaded) {
     // Every owner in the tables would call the unloaded libraries.
     (void)tables_.release();

@@ -128,15 +128,32 @@ AVFrame *TCustomFFmpeg::PrepareVideoPicture(TOutputStreamRecord &ost, const TInp
   }
   if (!ost.VideoResample) return source;
   AVFrame *scaled = ost.TemporaryPicture.get();
-  // The encoder may still hold the last picture (reference frames, lookahead).
-  if (ff::av_frame_make_writable(scaled) < 0)
+  // The encoder (or the encode stage's queue) may still hold the last picture, so the
+  // scaler writes into a new buffer; av_frame_make_writable would first copy the old
+  // contents, which the scaler overwrites whole.
+  const AVCodecContext *enc = ost.Encoder;
+  ff::av_frame_unref(scaled);
+  scaled->format = enc->pix_fmt;
+  scaled->width = enc->width;
+  scaled->height = enc->height;
+  if (ff::av_frame_get_buffer(scaled, 0) < 0)
     throw FFmpegException("Cannot allocate temp picture, check pix fmt");
   ff::sws_scale(ost.Scaler.get(), source->data, source->linesize, 0, source->height, scaled->data,
                 scaled->linesize);
   return scaled;
 }
 
-int TCustomFFmpeg::EncodeVideoFrame(TOutputStreamRecord &ost, TInputStreamRecord &ist, AVFrame *picture) {
+bool TCustomFFmpeg::EncodesApart(const TOutputStreamRecord &ost) const {
+  // The encoder gets its own thread when the job has threads to spare. Not for the
+  // modes that read the encoder's state after every picture (pass-1 statistics, PSNR,
+  // the statistics file), nor for joined inputs, whose groups share one encoder.
+  const AVCodecContext *enc = ost.Encoder;
+  return job_.ThreadCount > 1 && !joinMode_ && !ost.PassLogFile && !(enc->flags & AV_CODEC_FLAG_PSNR) &&
+         job_.VStatsFileName.empty();
+}
+
+int TCustomFFmpeg::EncodeVideoFrame(TOutputStreamRecord &ost, TInputStreamRecord &ist, AVFrame *picture,
+                                    bool takeAspect) {
   AVCodecContext *enc = ost.Encoder;
   int frames = VideoFramesToEmit(ost);
   const int maxFrames = pending_.MaxFrames[AVMEDIA_TYPE_VIDEO];
@@ -146,12 +163,21 @@ int TCustomFFmpeg::EncodeVideoFrame(TOutputStreamRecord &ost, TInputStreamRecord
   AVFrame *source = PrepareVideoPicture(ost, ist, picture);
   if (!source) return 0;
 
+  // A few pictures ahead keep the encoder busy; more would only hold memory.
+  constexpr std::size_t kEncodeQueueDepth = 4;
+  if (!ost.EncodeStage && EncodesApart(ost))
+    ost.EncodeStage = std::make_unique<TVideoEncodeStage>(enc, kEncodeQueueDepth);
   if (!encodeFrame_) encodeFrame_ = MakeFrame();
   if (!encodedPacket_) encodedPacket_ = MakePacket();
   if (!encodeFrame_ || !encodedPacket_) throw FFmpegException("av_frame_alloc fail");
   int frameSize = 0;
   for (int i = 0; i < frames && !stopRequested_; ++i) {
-    AVFrame *frame = encodeFrame_.get();
+    FramePtr queued;
+    if (ost.EncodeStage) {
+      queued = MakeFrame();
+      if (!queued) throw FFmpegException("av_frame_alloc fail");
+    }
+    AVFrame *frame = ost.EncodeStage ? queued.get() : encodeFrame_.get();
     ff::av_frame_unref(frame);
     if (ff::av_frame_ref(frame, source) < 0) throw FFmpegException("av_frame_ref fail");
     frame->interlaced_frame = picture->interlaced_frame;
@@ -161,14 +187,20 @@ int TCustomFFmpeg::EncodeVideoFrame(TOutputStreamRecord &ost, TInputStreamRecord
     frame->quality = pending_.SameQuality ? int(std::lrint(ist.Quality)) : enc->global_quality;
     if (pending_.MeThreshold == 0) frame->pict_type = AV_PICTURE_TYPE_NONE;
     frame->pts = ost.SyncOutputPts;
-    const int rc = EncodeAndReceive(enc, frame, encodedPacket_.get(), [&](AVPacket *packet) {
-      frameSize = packet->size;
-      WriteVideoPacket(ost, packet);
-      return 0;
-    });
-    if (rc < 0 && rc != AVERROR_EOF) throw FFmpegException("Video encoding failed");
+    // The preview shows the picture as it goes to the encoder, on this thread.
     if (PreviewFlags() != 0) RunPreviews(frame, enc);
-    ff::av_frame_unref(frame);
+    if (ost.EncodeStage) {
+      ost.EncodeStage->Push(std::move(queued), takeAspect,
+                            [&](AVPacket *packet) { WriteVideoPacket(ost, packet); });
+    } else {
+      const int rc = EncodeAndReceive(enc, frame, encodedPacket_.get(), [&](AVPacket *packet) {
+        frameSize = packet->size;
+        WriteVideoPacket(ost, packet);
+        return 0;
+      });
+      if (rc < 0 && rc != AVERROR_EOF) throw FFmpegException("Video encoding failed");
+      ff::av_frame_unref(frame);
+    }
     ++ost.SyncOutputPts;
     ++ost.FrameNumber;
   }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "media/EntryPoints.h"
+#include "engine/VideoEncodeStage.h"
 #include "media/Owners.h"
 
 namespace tovi {
@@ -116,6 +117,9 @@ struct TOutputStreamRecord {
   int CodedQuality = 0;
   int CodedPictType = 0;
   std::uint64_t CodedError[4] = {};
+  // The encoder's own thread, when the job runs its video encoder apart from decoding
+  // (made with the first picture); ended before the encoder is freed.
+  std::unique_ptr<TVideoEncodeStage> EncodeStage;
 };
 
 struct TTranscodeTables {
