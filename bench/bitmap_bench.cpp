@@ -24,10 +24,12 @@ int main() {
   yuv->height = H;
   ff::av_frame_get_buffer(yuv.get(), 32);
   for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x) yuv->data[0][y * yuv->linesize[0] + x] = static_cast<uint8_t>(x + y);
+    for (int x = 0; x < W; ++x)
+      yuv->data[0][y * yuv->linesize[0] + x] = static_cast<uint8_t>(x + y);
   for (int p = 1; p < 3; ++p)
     for (int y = 0; y < H / 2; ++y)
-      for (int x = 0; x < W / 2; ++x) yuv->data[p][y * yuv->linesize[p] + x] = static_cast<uint8_t>(x * p);
+      for (int x = 0; x < W / 2; ++x)
+        yuv->data[p][y * yuv->linesize[p] + x] = static_cast<uint8_t>(x * p);
 
   // Baseline: one cached scaler straight into a BGR24 buffer.
   SwsContextPtr sws(ff::sws_getContext(W, H, AV_PIX_FMT_YUV420P, W, H, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr,
@@ -35,9 +37,8 @@ int main() {
   uint8_t *dst[4] = {};
   int dstLines[4] = {};
   ff::av_image_alloc(dst, dstLines, W, H, AV_PIX_FMT_BGR24, 32);
-  const double bare = bench::MedianMicros(Rounds, [&] {
-    ff::sws_scale(sws.get(), yuv->data, yuv->linesize, 0, H, dst, dstLines);
-  });
+  const double bare = bench::MedianMicros(
+      Rounds, [&] { ff::sws_scale(sws.get(), yuv->data, yuv->linesize, 0, H, dst, dstLines); });
   ff::av_free(dst[0]);
 
   TRGBHolder holder;

@@ -22,7 +22,8 @@
 int main(int argc, char **argv) {
   // The preview player draws into X11 windows of ours; a Wayland session runs the
   // program on XWayland so that works. A platform the user chose stays.
-  if (!std::getenv("QT_QPA_PLATFORM") && std::getenv("WAYLAND_DISPLAY")) ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  if (!std::getenv("QT_QPA_PLATFORM") && std::getenv("WAYLAND_DISPLAY"))
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
   tovi::TApplication app(argc, argv);
   std::vector<std::string> args;
   for (const QString &a : app.arguments().mid(1))

@@ -71,8 +71,8 @@ struct TConversionQueue::TSizeJob {
   std::string Output;        // the row's output
   std::string Suffix;        // ".mp4"
   std::unique_ptr<TPassFolder> Folder;
-  TInputOptions In;   // as before AddTask, for the corrective encode
-  TOutputOptions Out; // pass 2's record
+  TInputOptions In;     // as before AddTask, for the corrective encode
+  TOutputOptions Out;   // pass 2's record
   bool TwoPass = false; // a statistics pass comes first
   int Passes = 0;
   std::int64_t SecondPassBytes = -1;
@@ -481,8 +481,9 @@ int TConversionQueue::HandleTerminate(const TTerminateInfo &info, std::vector<TF
   if (pass > 0) SizeTaskEnded(info.TaskIndex, info, rows);
   // A sized row is done once its job is: after the second pass, or after the correction
   // (even a failed correction leaves the second pass's output standing).
-  const bool sizedRowDone = pass > 0 && sizeJobs_[static_cast<std::size_t>(sizeJob)]->Done &&
-                            (info.Finished || sizeJobs_[static_cast<std::size_t>(sizeJob)]->SecondPassBytes >= 0);
+  const bool sizedRowDone =
+      pass > 0 && sizeJobs_[static_cast<std::size_t>(sizeJob)]->Done &&
+      (info.Finished || sizeJobs_[static_cast<std::size_t>(sizeJob)]->SecondPassBytes >= 0);
   if (!info.Finished) {
     rows[static_cast<std::size_t>(row)].State = sizedRowDone ? TRowState::Done : TRowState::Failed;
     return row; // stopped or failed: the row keeps its last percentage

@@ -28,11 +28,11 @@ class TCustomAVProbe;
 // What the builder needs to know about the source (-1 where unknown).
 struct TSourceFacts {
   int VideoStreamCount = 0;
-  int Width = -1, Height = -1; // first video stream, pixels
+  int Width = -1, Height = -1;              // first video stream, pixels
   int FrameRateNum = -1, FrameRateDen = -1; // first video stream, frames per second
-  int VideoBitRate = -1;       // bit/s
-  int AudioSampleRate = -1;    // Hz, first audio stream
-  int AudioBitRate = -1;       // bit/s
+  int VideoBitRate = -1;                    // bit/s
+  int AudioSampleRate = -1;                 // Hz, first audio stream
+  int AudioBitRate = -1;                    // bit/s
 };
 
 // The facts of the file open in `probe`.

@@ -20,7 +20,8 @@ namespace {
 
 std::string Fixed(double value, int decimals) {
   char digits[64];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
+  const auto result =
+      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
   return std::string(digits, result.ptr);
 }
 
@@ -29,11 +30,11 @@ struct KeyName {
   const char *shown;
 };
 constexpr KeyName kShownKeys[] = {
-    {"TALB", "album"},     {"TAL", "album"},      {"TCOM", "composer"},  {"TCON", "genre"},
-    {"TCO", "genre"},      {"TCOP", "copyright"}, {"TDRL", "date"},      {"TENC", "encoder"},
-    {"TEN", "encoder"},    {"TSOA", "albumsort"}, {"TSOT", "titlesort"}, {"TIT2", "title"},
-    {"TT2", "title"},      {"TLAN", "language"},  {"TPE1", "artist"},    {"TP1", "artist"},
-    {"TPOS", "disc"},      {"TPUB", "publisher"}, {"TRCK", "track"},     {"TRK", "track"},
+    {"TALB", "album"},      {"TAL", "album"},      {"TCOM", "composer"},  {"TCON", "genre"},
+    {"TCO", "genre"},       {"TCOP", "copyright"}, {"TDRL", "date"},      {"TENC", "encoder"},
+    {"TEN", "encoder"},     {"TSOA", "albumsort"}, {"TSOT", "titlesort"}, {"TIT2", "title"},
+    {"TT2", "title"},       {"TLAN", "language"},  {"TPE1", "artist"},    {"TP1", "artist"},
+    {"TPOS", "disc"},       {"TPUB", "publisher"}, {"TRCK", "track"},     {"TRK", "track"},
     {"TSOP", "authorsort"}, {"TYER", "year"},
 };
 
@@ -47,7 +48,8 @@ template <typename F> void ForEachEntry(const AVDictionary *m, F &&visit) {
 void AppendMetadata(std::vector<std::string> &lines, const AVDictionary *m, const char *prefix) {
   // A language alone is already part of the stream line.
   bool anyShown = false;
-  ForEachEntry(m, [&](const AVDictionaryEntry &e) { anyShown = anyShown || std::strcmp(e.key, "language") != 0; });
+  ForEachEntry(
+      m, [&](const AVDictionaryEntry &e) { anyShown = anyShown || std::strcmp(e.key, "language") != 0; });
   if (!anyShown) return;
   lines.push_back(StringFormat("%sMetadata:", prefix));
   ForEachEntry(m, [&](const AVDictionaryEntry &e) {
@@ -100,8 +102,9 @@ void AppendStream(std::vector<std::string> &lines, const AVFormatContext *ic, un
   const AVRational us{1, AV_TIME_BASE};
   if (st->start_time != AV_NOPTS_VALUE)
     line += ", StartTime: " + SecondsText(ff::av_rescale_q(st->start_time, tb, us));
-  line += ", Duration: " +
-          (st->duration == AV_NOPTS_VALUE ? std::string("N/A") : TimeText(ff::av_rescale_q(st->duration, tb, us)));
+  line +=
+      ", Duration: " + (st->duration == AV_NOPTS_VALUE ? std::string("N/A")
+                                                       : TimeText(ff::av_rescale_q(st->duration, tb, us)));
   lines.push_back(std::move(line));
   AppendMetadata(lines, st->metadata, "  ");
 }
@@ -117,8 +120,10 @@ std::string RateText(double value, const char *unit) {
 
 std::string SecondsText(std::int64_t us) {
   // Magnitude in unsigned arithmetic: -INT64_MIN does not exist as a signed value.
-  const std::uint64_t magnitude = us < 0 ? 0 - static_cast<std::uint64_t>(us) : static_cast<std::uint64_t>(us);
-  return StringFormat("%s%" PRIu64 ".%06" PRIu64, us < 0 ? "-" : "", magnitude / 1000000, magnitude % 1000000);
+  const std::uint64_t magnitude =
+      us < 0 ? 0 - static_cast<std::uint64_t>(us) : static_cast<std::uint64_t>(us);
+  return StringFormat("%s%" PRIu64 ".%06" PRIu64, us < 0 ? "-" : "", magnitude / 1000000,
+                      magnitude % 1000000);
 }
 
 std::string LocalTimeStampText(std::int64_t unixSeconds) {

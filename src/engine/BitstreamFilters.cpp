@@ -17,7 +17,8 @@ void TBitstreamFilterChain::Append(const AVBitStreamFilter *filter) {
 std::vector<std::string> TBitstreamFilterChain::Names() const {
   std::vector<std::string> names;
   names.reserve(filters_.size());
-  for (const AVBitStreamFilter *f : filters_) names.emplace_back(f->name);
+  for (const AVBitStreamFilter *f : filters_)
+    names.emplace_back(f->name);
   return names;
 }
 

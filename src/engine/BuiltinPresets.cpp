@@ -23,6 +23,8 @@ namespace tovi {
 
 namespace {
 
+// Laid out by hand: one preset a few lines, option after option.
+// clang-format off
 constexpr std::array<TBuiltinPreset, 40> kPresets{{
     {"libx264-baseline",
      "coder=0\n" "bf=0\n" "weightb=0\n" "8x8dct=0\n" "weightp=0\n"},
@@ -220,6 +222,7 @@ constexpr std::array<TBuiltinPreset, 40> kPresets{{
      "refs=1\n" "direct-pred=spatial\n" "trellis=2\n" "8x8dct=0\n" "b=1250000\n" "maxrate=1500000\n"
      "bufsize=4000000\n" "bt=256000\n" "sc_threshold=40\n"},
 }};
+// clang-format on
 
 } // namespace
 

@@ -59,9 +59,9 @@ namespace tovi {
 
 // Capacities of the engine's fixed tables. A full table refuses the next entry with an
 // FFmpegException; nothing is ever written past one.
-constexpr int MAX_FILES = 20;             // input files, output file slots, metadata maps
-constexpr int MAX_STREAMS = 20;           // streams per file for scales, ids and filter chains
-constexpr int MAX_CODEC_OVERRIDES = 400;  // input decoder and output encoder overrides
+constexpr int MAX_FILES = 20;            // input files, output file slots, metadata maps
+constexpr int MAX_STREAMS = 20;          // streams per file for scales, ids and filter chains
+constexpr int MAX_CODEC_OVERRIDES = 400; // input decoder and output encoder overrides
 constexpr int MAX_STREAM_MAPS = 400;
 constexpr int MAX_META_DATA_MAPS = 20;
 
@@ -91,11 +91,11 @@ struct TPendingSettings {
   std::string FormatName; // container format; empty = guess
   int FrameWidth = 0;     // 0 = keep the input's size
   int FrameHeight = 0;
-  double FrameAspectRatio = 0; // display aspect; 0 = unset
-  bool FrameAspectFromInput = false; // the input's own picture shape, not an asked-for aspect
-  int FramePixelFormat = -1;   // AVPixelFormat, -1 = none
+  double FrameAspectRatio = 0;         // display aspect; 0 = unset
+  bool FrameAspectFromInput = false;   // the input's own picture shape, not an asked-for aspect
+  int FramePixelFormat = -1;           // AVPixelFormat, -1 = none
   bool FramePixelFormatChosen = false; // set by "pix_fmt"; an input's own format is no choice
-  int AudioSampleFormat = -1;  // AVSampleFormat, -1 = none
+  int AudioSampleFormat = -1;          // AVSampleFormat, -1 = none
   int CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
   // Indexed by AVMediaType: video, audio, data, subtitle.
   std::array<int, 4> MaxFrames{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
@@ -208,7 +208,7 @@ struct TOutputFile {
   TReadOnlyFiles Sources;
   FormatContextPtr Context;
   std::unique_ptr<TOutputIO> IO; // the open output file; null for a muxer without one
-  std::string FileName; // native path; an empty file is deleted when it is closed
+  std::string FileName;          // native path; an empty file is deleted when it is closed
   std::vector<TOutputStream> Streams;
 };
 
@@ -285,32 +285,32 @@ public:
   int RegisterInputFile(TInputFile file, std::int64_t tsOffsetUs);
 
   // Direct setters: each has the effect of the option named beside it.
-  void SetFormat(const std::string &name);          // "f"
-  void SetVerbose(int level);                       // "v"
-  void SetFrameRate(const std::string &text);       // "r"
-  void SetFrameSize(const std::string &text);       // "s"
-  void SetFrameAspectRatio(const std::string &text); // "aspect"
-  void SetCropTop(int pixels);                      // "croptop"
-  void SetCropBottom(int pixels);                   // "cropbottom"
-  void SetCropLeft(int pixels);                     // "cropleft"
-  void SetCropRight(int pixels);                    // "cropright"
-  void SetAudioRate(int hz);                        // "ar"; <= 0 ignored
-  void SetAudioChannels(int count);                 // "ac"; <= 0 ignored
-  void SetVideoCodec(const std::string &name);      // "vcodec"; "copy" = stream copy
-  void SetAudioCodec(const std::string &name);      // "acodec"
-  void SetSubtitleCodec(const std::string &name);   // "scodec"
-  void SetVideoTag(const std::string &text);        // "vtag"
-  void SetAudioTag(const std::string &text);        // "atag"
-  void SetSubtitleTag(const std::string &text);     // "stag"
-  void SetVideoFilters(const std::string &text);    // "vfilters"
-  void SetStartTime(std::int64_t us);               // "ss"; NO_TIMESTAMP ignored
-  void SetRecordingTime(std::int64_t us);           // "t"; NO_TIMESTAMP ignored
-  void SetProgramId(int id);                        // "programid"; negative ignored
-  void SetAudioVolume(int volume);                  // "vol"; negative ignored
-  void SetAudioSyncMethod(int method);              // "async"
-  void SetVideoSyncMethod(int method);              // "vsync"
-  void SetMuxMaxDelay(double seconds);              // "muxdelay"; <= 0 ignored
-  void SetMuxPreload(double seconds);               // "muxpreload"; <= 0 ignored
+  void SetFormat(const std::string &name);                            // "f"
+  void SetVerbose(int level);                                         // "v"
+  void SetFrameRate(const std::string &text);                         // "r"
+  void SetFrameSize(const std::string &text);                         // "s"
+  void SetFrameAspectRatio(const std::string &text);                  // "aspect"
+  void SetCropTop(int pixels);                                        // "croptop"
+  void SetCropBottom(int pixels);                                     // "cropbottom"
+  void SetCropLeft(int pixels);                                       // "cropleft"
+  void SetCropRight(int pixels);                                      // "cropright"
+  void SetAudioRate(int hz);                                          // "ar"; <= 0 ignored
+  void SetAudioChannels(int count);                                   // "ac"; <= 0 ignored
+  void SetVideoCodec(const std::string &name);                        // "vcodec"; "copy" = stream copy
+  void SetAudioCodec(const std::string &name);                        // "acodec"
+  void SetSubtitleCodec(const std::string &name);                     // "scodec"
+  void SetVideoTag(const std::string &text);                          // "vtag"
+  void SetAudioTag(const std::string &text);                          // "atag"
+  void SetSubtitleTag(const std::string &text);                       // "stag"
+  void SetVideoFilters(const std::string &text);                      // "vfilters"
+  void SetStartTime(std::int64_t us);                                 // "ss"; NO_TIMESTAMP ignored
+  void SetRecordingTime(std::int64_t us);                             // "t"; NO_TIMESTAMP ignored
+  void SetProgramId(int id);                                          // "programid"; negative ignored
+  void SetAudioVolume(int volume);                                    // "vol"; negative ignored
+  void SetAudioSyncMethod(int method);                                // "async"
+  void SetVideoSyncMethod(int method);                                // "vsync"
+  void SetMuxMaxDelay(double seconds);                                // "muxdelay"; <= 0 ignored
+  void SetMuxPreload(double seconds);                                 // "muxpreload"; <= 0 ignored
   void AddMetadata(const std::string &key, const std::string &value); // "metadata"
   // "target": type "vcd", "svcd", "dvd", "dv" or "dv50"; norm "pal", "ntsc", "film" or
   // anything else for automatic; defaultNorm when the automatic decision finds nothing.
@@ -511,7 +511,8 @@ private:
   AVStream *CreateOutputStream(TOutputFile &file);
   // Registers a finished stream: filter chain, encoder, override, language.
   void AttachOutputStream(TOutputFile &file, int slot, AVStream *stream, TOutputStream encoder,
-                          TBitstreamFilterChain &pendingChain, const AVCodec *override, std::string &language);
+                          TBitstreamFilterChain &pendingChain, const AVCodec *override,
+                          std::string &language);
   // The muxer for the output name or the pending format; null with LastErrorText set.
   const AVOutputFormat *ChooseMuxer(const std::string &fileName);
   // The open input that is the same file as `fileName`, or -1.
@@ -607,7 +608,8 @@ private:
   // An encoded video packet: timestamps to the stream, counters, pass-1 statistics,
   // then WriteFrame.
   void WriteVideoPacket(TOutputStreamRecord &ost, AVPacket *packet);
-  void EncodeSubtitle(TOutputStreamRecord &ost, TInputStreamRecord &ist, AVSubtitle *subtitle, std::int64_t pts);
+  void EncodeSubtitle(TOutputStreamRecord &ost, TInputStreamRecord &ist, AVSubtitle *subtitle,
+                      std::int64_t pts);
   void WriteVideoStats(TOutputStreamRecord &ost, int frameSize);
   // Set-up, main loop and finish of the job; raises FFmpegException on failure.
   void Transcode();

@@ -30,7 +30,8 @@ bool TCustomFFmpeg::FindCodec(const std::string &name, AVMediaType type, bool en
                   "Add '-strict experimental' if you want to use it.",
                   word, codec->name);
     lastError_ = message;
-    const AVCodec *first = encoder ? ff::avcodec_find_encoder(codec->id) : ff::avcodec_find_decoder(codec->id);
+    const AVCodec *first =
+        encoder ? ff::avcodec_find_encoder(codec->id) : ff::avcodec_find_decoder(codec->id);
     if (first && !(first->capabilities & AV_CODEC_CAP_EXPERIMENTAL)) {
       std::snprintf(message, sizeof message, "\r\nOr use the non experimental %s '%s'.", word, first->name);
       lastError_ += message;

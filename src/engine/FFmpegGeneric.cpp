@@ -8,7 +8,8 @@ namespace tovi {
 
 void TCustomFFmpeg::CreateGenericOptions() {
   auto set = std::make_unique<TOptionContexts>();
-  if (!CreateOptionContexts(*set, job_.ScalerFlags)) throw FFmpegException("Cannot create the option contexts");
+  if (!CreateOptionContexts(*set, job_.ScalerFlags))
+    throw FFmpegException("Cannot create the option contexts");
   optionContexts_ = std::move(set);
 }
 
@@ -25,8 +26,8 @@ bool TCustomFFmpeg::SetGenericIntOption(const std::string &name, std::int64_t va
 
 std::int64_t TCustomFFmpeg::GenericBitRate(AVMediaType type) const {
   if (!optionContexts_) return 0;
-  AVCodecContext *context = optionContexts_->CodecOptions(type == AVMEDIA_TYPE_AUDIO ? AVMEDIA_TYPE_AUDIO
-                                                                                    : AVMEDIA_TYPE_VIDEO);
+  AVCodecContext *context =
+      optionContexts_->CodecOptions(type == AVMEDIA_TYPE_AUDIO ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO);
   std::int64_t rate = 0;
   if (ff::av_opt_get_int(context, "b", 0, &rate) < 0) return 0;
   return rate;

@@ -69,8 +69,9 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName) {
   if (pending_.FrameRate.num > 0 && pending_.FrameRate.den > 0)
     ff::av_dict_set(parameters.Out(), "framerate", RateText(pending_.FrameRate).c_str(), 0);
   if (pending_.FrameWidth > 0 && pending_.FrameHeight > 0)
-    ff::av_dict_set(parameters.Out(), "video_size",
-                    (std::to_string(pending_.FrameWidth) + "x" + std::to_string(pending_.FrameHeight)).c_str(), 0);
+    ff::av_dict_set(
+        parameters.Out(), "video_size",
+        (std::to_string(pending_.FrameWidth) + "x" + std::to_string(pending_.FrameHeight)).c_str(), 0);
   if (const char *pixel = ff::av_get_pix_fmt_name(static_cast<AVPixelFormat>(pending_.FramePixelFormat)))
     ff::av_dict_set(parameters.Out(), "pixel_format", pixel, 0);
   ff::av_dict_set_int(parameters.Out(), "channel", pending_.VideoChannel, 0);
@@ -98,7 +99,8 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName) {
 
   if (job_.ProgramId != 0) {
     bool found = false;
-    for (unsigned i = 0; i < context->nb_streams; ++i) context->streams[i]->discard = AVDISCARD_ALL;
+    for (unsigned i = 0; i < context->nb_streams; ++i)
+      context->streams[i]->discard = AVDISCARD_ALL;
     for (unsigned p = 0; p < context->nb_programs; ++p) {
       AVProgram *program = context->programs[p];
       if (program->id == job_.ProgramId) {
@@ -140,7 +142,8 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName) {
   if (context->start_time != AV_NOPTS_VALUE) seekTarget += context->start_time;
   if (job_.StartTimeUs != 0) {
     if (ff::av_seek_frame(context, -1, seekTarget, AVSEEK_FLAG_BACKWARD) < 0 && job_.Verbose > 0)
-      LogFmt(llVerbose, "%s: could not seek to position %0.3f", fileName.c_str(), double(seekTarget) / AV_TIME_BASE);
+      LogFmt(llVerbose, "%s: could not seek to position %0.3f", fileName.c_str(),
+             double(seekTarget) / AV_TIME_BASE);
     job_.StartTimeUs = 0;
   }
 
@@ -172,7 +175,8 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName) {
                          AV_OPT_FLAG_DECODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
       pending_.FrameHeight = par->height;
       pending_.FrameWidth = par->width;
-      const AVRational sar = stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio : par->sample_aspect_ratio;
+      const AVRational sar =
+          stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio : par->sample_aspect_ratio;
       double aspect = sar.num && sar.den ? double(sar.num) / sar.den : 0;
       if (par->width * par->height != 0)
         aspect = aspect != 0 ? par->width * aspect / par->height : double(par->width) / par->height;
@@ -190,7 +194,9 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName) {
       const AVRational streamRate = stream->r_frame_rate;
       if (codecRate.num > 0 && codecRate.den > 0 && streamRate.den > 0 &&
           ::av_cmp_q(codecRate, streamRate) != 0 && job_.Verbose >= 0)
-        LogFmt(llInfo, "Seems stream %d codec frame rate differs from container frame rate: %2.2f (%d/%d) -> %2.2f (%d/%d)",
+        LogFmt(llInfo,
+               "Seems stream %d codec frame rate differs from container frame rate: %2.2f (%d/%d) -> %2.2f "
+               "(%d/%d)",
                int(i), double(codecRate.num) / codecRate.den, codecRate.num, codecRate.den,
                double(streamRate.num) / streamRate.den, streamRate.num, streamRate.den);
       pending_.FrameRate = streamRate;
@@ -226,8 +232,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName) {
       context->duration - std::max<std::int64_t>(startUs, 0) > progressTotalUs_)
     progressTotalUs_ = context->duration - std::max<std::int64_t>(startUs, 0);
 
-  const std::int64_t offset =
-      job_.CopyTimestamps ? job_.InputTsOffsetUs : job_.InputTsOffsetUs - seekTarget;
+  const std::int64_t offset = job_.CopyTimestamps ? job_.InputTsOffsetUs : job_.InputTsOffsetUs - seekTarget;
   const int index = RegisterInputFile(std::move(file), offset);
   inputFiles_[static_cast<size_t>(index)].Decoders = std::move(decoders);
   if (job_.Verbose >= 0) ff::av_dump_format(context, index, fileName.c_str(), 0);

@@ -94,11 +94,12 @@ void TCustomFFmpeg::CloseFiles(bool librariesLoaded) {
   for (int i = 0; i < MAX_FILES; ++i) {
     std::shared_ptr<TOutputFile> file = std::move(outputFiles_[static_cast<size_t>(i)]);
     if (!file || file.use_count() > 1) continue; // another slot still holds it
-    const bool writesFile = file->Context && file->Context->oformat &&
-                            !(file->Context->oformat->flags & AVFMT_NOFILE);
+    const bool writesFile =
+        file->Context && file->Context->oformat && !(file->Context->oformat->flags & AVFMT_NOFILE);
     if (!librariesLoaded) {
       Abandon(file->IO);
-      for (TOutputStream &stream : file->Streams) Abandon(stream.Encoder);
+      for (TOutputStream &stream : file->Streams)
+        Abandon(stream.Encoder);
       Abandon(file->Context);
     }
     // The file is flushed and closed before its size decides whether it goes.
@@ -115,14 +116,16 @@ void TCustomFFmpeg::CloseFiles(bool librariesLoaded) {
   for (TInputSlot &input : inputFiles_) {
     if (!librariesLoaded) {
       Abandon(input.File);
-      for (CodecContextPtr &decoder : input.Decoders) Abandon(decoder);
+      for (CodecContextPtr &decoder : input.Decoders)
+        Abandon(decoder);
     }
     input = TInputSlot{};
   }
   inputCount_ = 0;
   // Filter contexts are freed only through a bound entry point (TBsfContextFree).
   for (auto &file : outputBitstreamFilters_)
-    for (auto &chain : file) chain.Clear();
+    for (auto &chain : file)
+      chain.Clear();
   pendingVideoFilters_.Clear();
   pendingAudioFilters_.Clear();
   pendingSubtitleFilters_.Clear();

@@ -24,7 +24,8 @@ void SkipOne(const std::string &text, size_t &pos) {
 }
 
 std::string TrimRight(std::string text) {
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) text.pop_back();
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\n'))
+    text.pop_back();
   return text;
 }
 
@@ -128,14 +129,17 @@ void TCustomFFmpeg::OptionPixelFormat(const std::string &value) {
     char line[128];
     std::snprintf(line, sizeof line, "%-16s %13s %14s", "name", "nb_components", "bits_per_pixel");
     Log(llInfo, TrimRight(line));
-    for (const AVPixFmtDescriptor *d = ff::av_pix_fmt_desc_next(nullptr); d; d = ff::av_pix_fmt_desc_next(d)) {
-      std::snprintf(line, sizeof line, "%-16s %13d %14d", d->name, d->nb_components, ff::av_get_bits_per_pixel(d));
+    for (const AVPixFmtDescriptor *d = ff::av_pix_fmt_desc_next(nullptr); d;
+         d = ff::av_pix_fmt_desc_next(d)) {
+      std::snprintf(line, sizeof line, "%-16s %13d %14d", d->name, d->nb_components,
+                    ff::av_get_bits_per_pixel(d));
       Log(llInfo, TrimRight(line));
     }
     return;
   }
   const AVPixelFormat format = ff::av_get_pix_fmt(value.c_str());
-  if (format == AV_PIX_FMT_NONE) throw FFmpegException::Fmt("Unknown pixel format requested: %s", value.c_str());
+  if (format == AV_PIX_FMT_NONE)
+    throw FFmpegException::Fmt("Unknown pixel format requested: %s", value.c_str());
   pending_.FramePixelFormat = format;
   pending_.FramePixelFormatChosen = true;
 }
@@ -206,7 +210,8 @@ void TCustomFFmpeg::OptionNewStream(AVMediaType type) {
   // In join mode the last slot repeats the first; the streams' filter chains belong to
   // the first slot that holds the file.
   int slot = outputCount_ - 1;
-  while (slot > 0 && outputFiles_[static_cast<size_t>(slot - 1)] == outputFiles_[static_cast<size_t>(slot)]) --slot;
+  while (slot > 0 && outputFiles_[static_cast<size_t>(slot - 1)] == outputFiles_[static_cast<size_t>(slot)])
+    --slot;
   switch (type) {
   case AVMEDIA_TYPE_VIDEO: NewVideoStream(output, slot); break;
   case AVMEDIA_TYPE_AUDIO: NewAudioStream(output, slot); break;

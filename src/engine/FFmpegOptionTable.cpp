@@ -217,7 +217,8 @@ const TCustomFFmpeg::TOptionDef *TCustomFFmpeg::FindOption(std::string_view name
   };
   static const auto kIndex = [] {
     std::unordered_map<std::string_view, const TOptionDef *> index;
-    for (const TOptionDef &option : kOptions) index.emplace(option.Name, &option);
+    for (const TOptionDef &option : kOptions)
+      index.emplace(option.Name, &option);
     return index;
   }();
   const auto it = kIndex.find(name);

@@ -88,7 +88,8 @@ const AVOutputFormat *TCustomFFmpeg::ChooseMuxer(const std::string &fileName) {
   }
   const AVOutputFormat *format = ff::av_guess_format(nullptr, fileName.c_str(), nullptr);
   if (!format) {
-    std::snprintf(message, sizeof message, "Unable to find a suitable output format for '%s'", fileName.c_str());
+    std::snprintf(message, sizeof message, "Unable to find a suitable output format for '%s'",
+                  fileName.c_str());
     lastError_ = message;
   }
   return format;
@@ -123,8 +124,9 @@ int TCustomFFmpeg::AddOutputFile(const std::string &fileName, bool join) {
   }
   // Feeds were served by ffserver, which this library generation no longer has.
   const size_t dot = fileName.find_last_of("./");
-  const bool feedMuxer = pending_.FormatName == "ffm" ||
-                         (pending_.FormatName.empty() && dot != std::string::npos && fileName.substr(dot) == ".ffm");
+  const bool feedMuxer =
+      pending_.FormatName == "ffm" ||
+      (pending_.FormatName.empty() && dot != std::string::npos && fileName.substr(dot) == ".ffm");
   if (feedMuxer && StartsWith(fileName, "http:")) {
     lastError_ = "Feed output '" + fileName + "' is not supported: this FFmpeg has no feed server (ffm)";
     return -1;
@@ -153,10 +155,10 @@ int TCustomFFmpeg::AddOutputFile(const std::string &fileName, bool join) {
     }
   }
 
-  bool wantVideo = pending_.VideoStreamCopy || format->video_codec != AV_CODEC_ID_NONE ||
-                   !pending_.VideoCodecName.empty();
-  bool wantAudio = pending_.AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE ||
-                   !pending_.AudioCodecName.empty();
+  bool wantVideo =
+      pending_.VideoStreamCopy || format->video_codec != AV_CODEC_ID_NONE || !pending_.VideoCodecName.empty();
+  bool wantAudio =
+      pending_.AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE || !pending_.AudioCodecName.empty();
   bool wantSubtitle = pending_.SubtitleStreamCopy || format->subtitle_codec != AV_CODEC_ID_NONE ||
                       !pending_.SubtitleCodecName.empty();
   if (inputCount_ > 0) {
@@ -180,8 +182,10 @@ int TCustomFFmpeg::AddOutputFile(const std::string &fileName, bool join) {
   // and a file it created.
   const auto fail = [&](const std::string &message) {
     lastError_ = message;
-    for (auto &chain : outputBitstreamFilters_[static_cast<size_t>(slot)]) chain.Clear();
-    for (int i = overridesBefore; i < encoderOverrideCount_; ++i) encoderOverrides_[static_cast<size_t>(i)] = nullptr;
+    for (auto &chain : outputBitstreamFilters_[static_cast<size_t>(slot)])
+      chain.Clear();
+    for (int i = overridesBefore; i < encoderOverrideCount_; ++i)
+      encoderOverrides_[static_cast<size_t>(i)] = nullptr;
     encoderOverrideCount_ = overridesBefore;
     if (outputFiles_[static_cast<size_t>(slot)] == file) {
       outputFiles_[static_cast<size_t>(slot)].reset();
@@ -222,7 +226,8 @@ int TCustomFFmpeg::AddOutputFile(const std::string &fileName, bool join) {
 
   {
     auto io = std::make_unique<TOutputIO>();
-    if (const int rc = OpenOutputIO(oc, url, AVIO_FLAG_WRITE, *io); rc < 0) return fail(ErrorText(fileName, rc));
+    if (const int rc = OpenOutputIO(oc, url, AVIO_FLAG_WRITE, *io); rc < 0)
+      return fail(ErrorText(fileName, rc));
     // A muxer without a file of its own only got the name and the hooks.
     if (io->IsOpen()) file->IO = std::move(io);
   }
@@ -246,7 +251,8 @@ int TCustomFFmpeg::AddOutputFile(const std::string &fileName, bool join) {
       if (input && input->duration != AV_NOPTS_VALUE && input->duration > 0) total += input->duration;
     }
     progressTotalUs_ = total == 0 ? -1 : total;
-    for (int k = 1; k < inputCount_; ++k) outputFiles_[static_cast<size_t>(outputCount_++)] = file;
+    for (int k = 1; k < inputCount_; ++k)
+      outputFiles_[static_cast<size_t>(outputCount_++)] = file;
   }
   return outputCount_;
 }

@@ -45,7 +45,8 @@ uint16_t *CopyMatrix(const TQuantMatrix &matrix) {
 AVStream *TCustomFFmpeg::CreateOutputStream(TOutputFile &file) {
   AVFormatContext *context = file.Context.get();
   // The stream id map and the filter chain table hold MAX_STREAMS entries per file.
-  if (context->nb_streams >= static_cast<unsigned>(MAX_STREAMS)) throw FFmpegException("Could not alloc stream");
+  if (context->nb_streams >= static_cast<unsigned>(MAX_STREAMS))
+    throw FFmpegException("Could not alloc stream");
   if (encoderOverrideCount_ >= MAX_CODEC_OVERRIDES)
     throw FFmpegException::Fmt("Too many output streams (the table holds %d)", MAX_CODEC_OVERRIDES);
   AVStream *stream = ff::avformat_new_stream(context, nullptr);
@@ -60,7 +61,8 @@ void TCustomFFmpeg::AttachOutputStream(TOutputFile &file, int slot, AVStream *st
   // Seam: provisional; the transcode set-up fills codecpar from the opened encoder or
   // from the copied input stream.
   ff::avcodec_parameters_from_context(stream->codecpar, encoder.Encoder.get());
-  outputBitstreamFilters_[static_cast<size_t>(slot)][static_cast<size_t>(stream->index)] = std::move(pendingChain);
+  outputBitstreamFilters_[static_cast<size_t>(slot)][static_cast<size_t>(stream->index)] =
+      std::move(pendingChain);
   pendingChain = TBitstreamFilterChain{};
   file.Streams.push_back(std::move(encoder));
   AppendEncoderOverride(override);
@@ -77,12 +79,13 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile &file, int slot) {
   if (!out.StreamCopy) {
     if (!pending_.VideoCodecName.empty()) {
       AVCodecID id;
-      if (!FindCodec(pending_.VideoCodecName, AVMEDIA_TYPE_VIDEO, true, videoOptions->strict_std_compliance, id,
-                     &override))
+      if (!FindCodec(pending_.VideoCodecName, AVMEDIA_TYPE_VIDEO, true, videoOptions->strict_std_compliance,
+                     id, &override))
         throw FFmpegException(lastError_);
       out.Codec = override;
     } else {
-      const AVCodecID id = ff::av_guess_codec(oc->oformat, nullptr, file.FileName.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
+      const AVCodecID id =
+          ff::av_guess_codec(oc->oformat, nullptr, file.FileName.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
       out.Codec = ff::avcodec_find_encoder(id);
     }
   }
@@ -91,7 +94,8 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile &file, int slot) {
   enc->thread_count = job_.ThreadCount;
   if (pending_.VideoCodecTag) enc->codec_tag = pending_.VideoCodecTag;
 
-  if ((job_.VideoGlobalHeader & 1) || (job_.VideoGlobalHeader == 0 && (oc->oformat->flags & AVFMT_GLOBALHEADER))) {
+  if ((job_.VideoGlobalHeader & 1) ||
+      (job_.VideoGlobalHeader == 0 && (oc->oformat->flags & AVFMT_GLOBALHEADER))) {
     enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     videoOptions->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   }
@@ -100,14 +104,17 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile &file, int slot) {
     videoOptions->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
   }
 
-  const AVRational aspect = SampleAspect(pending_.FrameAspectRatio, pending_.FrameWidth, pending_.FrameHeight);
+  const AVRational aspect =
+      SampleAspect(pending_.FrameAspectRatio, pending_.FrameWidth, pending_.FrameHeight);
   enc->sample_aspect_ratio = aspect;
   if (!out.StreamCopy) {
     AVRational rate = pending_.FrameRate.num == 0 ? AVRational{25, 1} : pending_.FrameRate;
     if (out.Codec) enc->codec_id = out.Codec->id;
-    CopyGenericOptions(*optionContexts_, enc, videoOptions, AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
+    CopyGenericOptions(*optionContexts_, enc, videoOptions,
+                       AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
     if (out.Codec && out.Codec->supported_framerates && !job_.ForceFps)
-      rate = out.Codec->supported_framerates[ff::av_find_nearest_q_idx(rate, out.Codec->supported_framerates)];
+      rate =
+          out.Codec->supported_framerates[ff::av_find_nearest_q_idx(rate, out.Codec->supported_framerates)];
     enc->time_base = AVRational{rate.den, rate.num};
     enc->framerate = rate;
     enc->width = pending_.FrameWidth;
@@ -146,7 +153,8 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile &file, int slot) {
     throw;
   }
   stream->sample_aspect_ratio = aspect;
-  AttachOutputStream(file, slot, stream, std::move(out), pendingVideoFilters_, override, pending_.VideoLanguage);
+  AttachOutputStream(file, slot, stream, std::move(out), pendingVideoFilters_, override,
+                     pending_.VideoLanguage);
   pending_.VideoDisable = false;
   pending_.VideoCodecName.clear();
   pending_.VideoStreamCopy = false;
@@ -163,12 +171,13 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile &file, int slot) {
   if (!out.StreamCopy) {
     if (!pending_.AudioCodecName.empty()) {
       AVCodecID id;
-      if (!FindCodec(pending_.AudioCodecName, AVMEDIA_TYPE_AUDIO, true, audioOptions->strict_std_compliance, id,
-                     &override))
+      if (!FindCodec(pending_.AudioCodecName, AVMEDIA_TYPE_AUDIO, true, audioOptions->strict_std_compliance,
+                     id, &override))
         throw FFmpegException(lastError_);
       out.Codec = override;
     } else {
-      const AVCodecID id = ff::av_guess_codec(oc->oformat, nullptr, file.FileName.c_str(), nullptr, AVMEDIA_TYPE_AUDIO);
+      const AVCodecID id =
+          ff::av_guess_codec(oc->oformat, nullptr, file.FileName.c_str(), nullptr, AVMEDIA_TYPE_AUDIO);
       out.Codec = ff::avcodec_find_encoder(id);
     }
   }
@@ -186,7 +195,8 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile &file, int slot) {
   if (out.StreamCopy) {
     ff::av_channel_layout_default(&enc->ch_layout, pending_.AudioChannels);
   } else {
-    CopyGenericOptions(*optionContexts_, enc, audioOptions, AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_AUDIO_PARAM);
+    CopyGenericOptions(*optionContexts_, enc, audioOptions,
+                       AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_AUDIO_PARAM);
     if (out.Codec) enc->codec_id = out.Codec->id;
     if (pending_.AudioQScale > -99999.0) {
       enc->flags |= AV_CODEC_FLAG_QSCALE;
@@ -194,7 +204,8 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile &file, int slot) {
     }
     // A layout that does not match the channel count is dropped: the count wins.
     AVChannelLayout layout{};
-    if (pending_.ChannelLayout != 0 && ff::av_channel_layout_from_mask(&layout, pending_.ChannelLayout) == 0 &&
+    if (pending_.ChannelLayout != 0 &&
+        ff::av_channel_layout_from_mask(&layout, pending_.ChannelLayout) == 0 &&
         layout.nb_channels == pending_.AudioChannels) {
       enc->ch_layout = layout;
     } else {
@@ -216,7 +227,8 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile &file, int slot) {
     pending_.AudioLanguage.clear();
     throw;
   }
-  AttachOutputStream(file, slot, stream, std::move(out), pendingAudioFilters_, override, pending_.AudioLanguage);
+  AttachOutputStream(file, slot, stream, std::move(out), pendingAudioFilters_, override,
+                     pending_.AudioLanguage);
   pending_.AudioDisable = false;
   pending_.AudioCodecName.clear();
   pending_.AudioStreamCopy = false;

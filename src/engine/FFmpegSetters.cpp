@@ -32,7 +32,8 @@ void TCustomFFmpeg::SetFrameRate(const std::string &text) {
 void TCustomFFmpeg::SetFrameSize(const std::string &text) {
   RequireLibraries();
   int width = 0, height = 0;
-  if (ff::av_parse_video_size(&width, &height, text.c_str()) < 0) throw FFmpegException("Incorrect frame size");
+  if (ff::av_parse_video_size(&width, &height, text.c_str()) < 0)
+    throw FFmpegException("Incorrect frame size");
   pending_.FrameWidth = width;
   pending_.FrameHeight = height;
 }
@@ -72,10 +73,11 @@ void TCustomFFmpeg::SetCrop(TCropSide side, int pixels) {
   // that the stored bands always add up to what was taken off the frame size.
   const int uncropped = dimension + band;
   if (pixels >= uncropped) {
-    throw FFmpegException(vertical ? "Vertical crop dimensions are outside the range of the original image.\n"
-                                     "Remember to crop first and scale second."
-                                   : "Horizontal crop dimensions are outside the range of the original image.\n"
-                                     "Remember to crop first and scale second.");
+    throw FFmpegException(vertical
+                              ? "Vertical crop dimensions are outside the range of the original image.\n"
+                                "Remember to crop first and scale second."
+                              : "Horizontal crop dimensions are outside the range of the original image.\n"
+                                "Remember to crop first and scale second.");
   }
   Log(llWarning, "CropXXX is deprecated in favor of the crop avfilter");
   const double shapeBefore =

@@ -51,8 +51,9 @@ void TCustomFFmpeg::TranscodeSetup() {
       else
         SetupEncoding(t, ost, static_cast<int>(i));
       if (ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
-        const std::size_t need = 6 * std::size_t(std::max(ost.Encoder->width, 0)) *
-                                     std::size_t(std::max(ost.Encoder->height, 0)) + 200;
+        const std::size_t need =
+            6 * std::size_t(std::max(ost.Encoder->width, 0)) * std::size_t(std::max(ost.Encoder->height, 0)) +
+            200;
         bufferSize = std::max(bufferSize, need);
       }
     }
@@ -61,7 +62,8 @@ void TCustomFFmpeg::TranscodeSetup() {
     try {
       t.WorkBuffer.resize(bufferSize);
     } catch (const std::bad_alloc &) {
-      throw FFmpegException::Fmt("Cannot allocate %d bytes output buffer", int(std::min<std::size_t>(bufferSize, INT32_MAX)));
+      throw FFmpegException::Fmt("Cannot allocate %d bytes output buffer",
+                                 int(std::min<std::size_t>(bufferSize, INT32_MAX)));
     }
     // Decoders first: a subtitle encoder starts from its decoder's style header.
     OpenDecoders(t);
@@ -160,7 +162,8 @@ void TCustomFFmpeg::SetupInputTables(TTranscodeTables &t) {
         ist.FileIndex = i;
         ist.StreamIndex = s;
         ist.Stream = ic->streams[s];
-        if (static_cast<std::size_t>(s) < slot.Decoders.size()) ist.Decoder = slot.Decoders[static_cast<std::size_t>(s)].get();
+        if (static_cast<std::size_t>(s) < slot.Decoders.size())
+          ist.Decoder = slot.Decoders[static_cast<std::size_t>(s)].get();
         if (job_.RateEmulation) ist.StartUs = ff::av_gettime();
         t.InputStreams.push_back(std::move(ist));
       }
@@ -175,7 +178,8 @@ void TCustomFFmpeg::SetupOutputTables(TTranscodeTables &t) {
   for (int i = 0; i < outputCount_; ++i) {
     const TOutputFile &file = *outputFiles_[static_cast<std::size_t>(i)];
     if (file.Context->nb_streams == 0) {
-      ff::av_dump_format(file.Context.get(), i, file.Context->url ? file.Context->url : file.FileName.c_str(), 1);
+      ff::av_dump_format(file.Context.get(), i, file.Context->url ? file.Context->url : file.FileName.c_str(),
+                         1);
       throw FFmpegException::Fmt("Output file #%d does not contain any stream", i);
     }
     total += static_cast<int>(file.Context->nb_streams);
@@ -187,12 +191,14 @@ void TCustomFFmpeg::SetupOutputTables(TTranscodeTables &t) {
            stream < t.InputFiles[static_cast<std::size_t>(file)].StreamCount;
   };
   if (streamMapCount_ > 0) {
-    if (streamMapCount_ != total) throw FFmpegException("Number of stream maps must match number of output streams");
+    if (streamMapCount_ != total)
+      throw FFmpegException("Number of stream maps must match number of output streams");
     for (const TStreamMap &map : StreamMaps()) {
       if (!inputExists(map.FileIndex, map.StreamIndex))
         throw FFmpegException::Fmt("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex);
       if (!inputExists(map.SyncFileIndex, map.SyncStreamIndex))
-        throw FFmpegException::Fmt("Could not find sync stream #%d.%d", map.SyncFileIndex, map.SyncStreamIndex);
+        throw FFmpegException::Fmt("Could not find sync stream #%d.%d", map.SyncFileIndex,
+                                   map.SyncStreamIndex);
     }
   }
   try {
@@ -215,12 +221,14 @@ void TCustomFFmpeg::SetupOutputTables(TTranscodeTables &t) {
       if (streamMapCount_ > 0) {
         const TStreamMap &map = streamMaps_[static_cast<std::size_t>(n)];
         ost.SourceIndex = t.InputFiles[static_cast<std::size_t>(map.FileIndex)].FirstStream + map.StreamIndex;
-        ost.SyncIndex = t.InputFiles[static_cast<std::size_t>(map.SyncFileIndex)].FirstStream + map.SyncStreamIndex;
-        const AVMediaType sourceType = t.InputStreams[static_cast<std::size_t>(ost.SourceIndex)].Stream->codecpar->codec_type;
+        ost.SyncIndex =
+            t.InputFiles[static_cast<std::size_t>(map.SyncFileIndex)].FirstStream + map.SyncStreamIndex;
+        const AVMediaType sourceType =
+            t.InputStreams[static_cast<std::size_t>(ost.SourceIndex)].Stream->codecpar->codec_type;
         if (sourceType != type) {
           ff::av_dump_format(oc, i, oc->url ? oc->url : file.FileName.c_str(), 1);
-          throw FFmpegException::Fmt("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)", map.FileIndex,
-                                     map.StreamIndex, MediaTypeName(sourceType).c_str(), i, k,
+          throw FFmpegException::Fmt("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)",
+                                     map.FileIndex, map.StreamIndex, MediaTypeName(sourceType).c_str(), i, k,
                                      MediaTypeName(type).c_str());
         }
       } else {

@@ -35,8 +35,8 @@ AVChapter *AppendChapter(AVFormatContext *oc) {
 void TCustomFFmpeg::CopyMetaDataMaps(const TTranscodeTables &t) {
   for (const TMetaDataMap &map : MetaDataMaps()) {
     if (map.OutFile < 0 || map.OutFile >= outputCount_)
-      FailWithListing(t, FFmpegException::Fmt("Invalid output file index %d map_meta_data(%d,%d)", map.OutFile,
-                                              map.OutFile, map.InFile)
+      FailWithListing(t, FFmpegException::Fmt("Invalid output file index %d map_meta_data(%d,%d)",
+                                              map.OutFile, map.OutFile, map.InFile)
                              .Message());
     if (map.InFile < 0 || map.InFile >= inputCount_)
       FailWithListing(t, FFmpegException::Fmt("Invalid input file index %d map_meta_data(%d,%d)", map.InFile,
@@ -60,10 +60,12 @@ void TCustomFFmpeg::CopyChapters() {
       AVFormatContext *os = outputFiles_[static_cast<std::size_t>(j)]->Context.get();
       for (unsigned c = 0; c < is->nb_chapters; ++c) {
         const AVChapter *in = is->chapters[c];
-        const std::int64_t offset = ff::av_rescale_q(job_.StartTimeUs - input.TsOffsetUs, AV_TIME_BASE_Q, in->time_base);
-        const std::int64_t recording = job_.RecordingTimeUs == INT64_MAX
-                                           ? INT64_MAX
-                                           : ff::av_rescale_q(job_.RecordingTimeUs, AV_TIME_BASE_Q, in->time_base);
+        const std::int64_t offset =
+            ff::av_rescale_q(job_.StartTimeUs - input.TsOffsetUs, AV_TIME_BASE_Q, in->time_base);
+        const std::int64_t recording =
+            job_.RecordingTimeUs == INT64_MAX
+                ? INT64_MAX
+                : ff::av_rescale_q(job_.RecordingTimeUs, AV_TIME_BASE_Q, in->time_base);
         if (in->end < offset) continue;
         if (recording != INT64_MAX && in->start > offset + recording) break;
         AVChapter *out = AppendChapter(os);
@@ -91,17 +93,20 @@ void TCustomFFmpeg::WriteHeaders(const TTranscodeTables &t) {
         file.Sources.Add(input->url);
     oc->opaque = &file.Sources;
     if (ff::avformat_write_header(oc, nullptr) < 0)
-      FailWithListing(t, FFmpegException::Fmt("Could not write header for output file #%d (incorrect codec parameters ?)", i)
+      FailWithListing(t, FFmpegException::Fmt(
+                             "Could not write header for output file #%d (incorrect codec parameters ?)", i)
                              .Message());
     if (std::strcmp(oc->oformat->name, "rtp") != 0) allRtp = false;
   }
   if (!allRtp) return;
   std::vector<AVFormatContext *> contexts;
-  for (int i = 0; i < files; ++i) contexts.push_back(outputFiles_[static_cast<std::size_t>(i)]->Context.get());
+  for (int i = 0; i < files; ++i)
+    contexts.push_back(outputFiles_[static_cast<std::size_t>(i)]->Context.get());
   char sdp[2048] = {};
   ff::av_sdp_create(contexts.data(), files, sdp, sizeof sdp);
   std::string text(sdp);
-  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
+    text.pop_back();
   Log(llInfo, "SDP:\r\n" + text);
 }
 

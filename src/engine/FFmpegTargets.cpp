@@ -36,12 +36,16 @@ TTargetNorm TCustomFFmpeg::DecideNorm(const std::string &norm, const std::string
     }
   }
   if (result == TTargetNorm::Unknown)
-    result = defaultNorm == "film" ? TTargetNorm::FILM : defaultNorm == "ntsc" ? TTargetNorm::NTSC : TTargetNorm::PAL;
-  if (job_.Verbose > 0) LogFmt(llVerbose, "Assuming %s for target.", result == TTargetNorm::PAL ? "PAL" : "NTSC");
+    result = defaultNorm == "film"   ? TTargetNorm::FILM
+             : defaultNorm == "ntsc" ? TTargetNorm::NTSC
+                                     : TTargetNorm::PAL;
+  if (job_.Verbose > 0)
+    LogFmt(llVerbose, "Assuming %s for target.", result == TTargetNorm::PAL ? "PAL" : "NTSC");
   return result;
 }
 
-void TCustomFFmpeg::SetTarget(const std::string &type, const std::string &norm, const std::string &defaultNorm) {
+void TCustomFFmpeg::SetTarget(const std::string &type, const std::string &norm,
+                              const std::string &defaultNorm) {
   RequireLibraries();
   const TTargetNorm decided = DecideNorm(norm, defaultNorm);
   const bool pal = decided == TTargetNorm::PAL;

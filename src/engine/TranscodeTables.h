@@ -42,7 +42,7 @@ struct TInputFileState {
 struct TInputStreamRecord {
   int FileIndex = 0;
   int StreamIndex = 0;
-  AVStream *Stream = nullptr;     // the demuxer's; owned by the input file
+  AVStream *Stream = nullptr;        // the demuxer's; owned by the input file
   AVCodecContext *Decoder = nullptr; // the slot's decoder context; opened when DecodingNeeded
   bool Discard = true;
   bool DecodingNeeded = false;
@@ -65,7 +65,7 @@ struct TInputStreamRecord {
 struct TOutputStreamRecord {
   int FileIndex = 0;
   int StreamIndex = 0;
-  int SourceIndex = 0; // into the input stream table
+  int SourceIndex = 0;               // into the input stream table
   AVStream *Stream = nullptr;        // the muxer's; owned by the output file
   AVCodecContext *Encoder = nullptr; // owned by the output file's stream entry
   bool EncodingNeeded = false;
@@ -126,7 +126,7 @@ struct TTranscodeTables {
   std::vector<TInputFileState> InputFiles;
   std::vector<TInputStreamRecord> InputStreams;
   std::vector<TOutputStreamRecord> OutputStreams;
-  int JoinGroupSize = 0;   // streams of the first output slot
+  int JoinGroupSize = 0; // streams of the first output slot
   std::vector<std::uint8_t> WorkBuffer;
   std::int64_t ExtraSizeBytes = 0; // encoders' extradata, for the final report
 };

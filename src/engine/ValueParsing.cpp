@@ -43,14 +43,17 @@ bool ParseWholeInt64(const std::string &text, std::int64_t &out) {
 
 std::string Trim(std::string_view text) {
   size_t b = 0, e = text.size();
-  while (b < e && IsBlank(text[b])) ++b;
-  while (e > b && IsBlank(text[e - 1])) --e;
+  while (b < e && IsBlank(text[b]))
+    ++b;
+  while (e > b && IsBlank(text[e - 1]))
+    --e;
   return std::string(text.substr(b, e - b));
 }
 
 std::string LowerCase(std::string_view text) {
   std::string out(text);
-  for (char &c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char &c : out)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
 }
 
@@ -71,7 +74,8 @@ int StrictInt(const std::string &text) {
 
 std::int64_t StrictInt64(const std::string &text) {
   std::int64_t v = 0;
-  if (!ParseWholeInt64(text, v)) throw FFmpegException::Fmt("'%s' is not a valid integer value", text.c_str());
+  if (!ParseWholeInt64(text, v))
+    throw FFmpegException::Fmt("'%s' is not a valid integer value", text.c_str());
   return v;
 }
 
@@ -102,7 +106,8 @@ double PrefixFloat(const std::string &text, size_t &pos) {
   // from_chars rather than strtod: the application may run under a locale whose decimal
   // separator is not ".".
   size_t i = pos;
-  while (i < text.size() && IsBlank(text[i])) ++i;
+  while (i < text.size() && IsBlank(text[i]))
+    ++i;
   if (i < text.size() && text[i] == '+') ++i;
   double v = 0;
   const auto [stop, ec] = std::from_chars(text.data() + i, text.data() + text.size(), v);

@@ -3,6 +3,9 @@
 // from the same lists.
 #pragma once
 
+// Laid out by hand: one export a line.
+// clang-format off
+
 // ---- avcodec (kind 0) -------------------------------------------------------------
 #define TOVI_AVCODEC_FUNCTIONS(X)                                                        \
   X(avcodec_version)                                                                     \
@@ -388,3 +391,4 @@
   X(swr_next_pts)
 
 #define TOVI_SWRESAMPLE_VARIABLES(X) X(swr_ffversion)
+// clang-format on

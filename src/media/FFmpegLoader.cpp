@@ -23,12 +23,13 @@ std::string DlErrorText() {
   return e ? e : "unknown error";
 }
 
-template <typename T> void BindFunction(T &slot, void *handle, const char *name,
-                                        const std::string &fileName) {
+template <typename T>
+void BindFunction(T &slot, void *handle, const char *name, const std::string &fileName) {
   dlerror();
   void *sym = dlsym(handle, name);
   if (!sym)
-    throw std::runtime_error(StringFormat("Load function %s@%s error: %s", name, fileName.c_str(), DlErrorText().c_str()));
+    throw std::runtime_error(
+        StringFormat("Load function %s@%s error: %s", name, fileName.c_str(), DlErrorText().c_str()));
   slot = reinterpret_cast<T>(sym);
 }
 
@@ -36,7 +37,8 @@ void BindVariable(const char *&slot, void *handle, const char *name, const std::
   dlerror();
   void *sym = dlsym(handle, name);
   if (!sym)
-    throw std::runtime_error(StringFormat("Load variable %s@%s error: %s", name, fileName.c_str(), DlErrorText().c_str()));
+    throw std::runtime_error(
+        StringFormat("Load variable %s@%s error: %s", name, fileName.c_str(), DlErrorText().c_str()));
   slot = static_cast<const char *>(sym);
 }
 
@@ -44,14 +46,11 @@ void BindVariable(const char *&slot, void *handle, const char *name, const std::
 #define TOVI_BIND_VARIABLE(name) BindVariable(ff::name, handle, #name, fileName);
 #define TOVI_UNBIND(name) ff::name = nullptr;
 
-#define TOVI_LIBRARY_BINDING(lib, registration)                                            \
-  void Bind_##lib(const std::string &fileName, void *handle) {                           \
-    TOVI_##lib##_FUNCTIONS(TOVI_BIND_FUNCTION) TOVI_##lib##_VARIABLES(TOVI_BIND_VARIABLE) \
-        registration;                                                                    \
-  }                                                                                      \
-  void Unbind_##lib() {                                                                  \
-    TOVI_##lib##_FUNCTIONS(TOVI_UNBIND) TOVI_##lib##_VARIABLES(TOVI_UNBIND)               \
-  }
+#define TOVI_LIBRARY_BINDING(lib, registration)                                                              \
+  void Bind_##lib(const std::string &fileName, void *handle) {                                               \
+    TOVI_##lib##_FUNCTIONS(TOVI_BIND_FUNCTION) TOVI_##lib##_VARIABLES(TOVI_BIND_VARIABLE) registration;      \
+  }                                                                                                          \
+  void Unbind_##lib() { TOVI_##lib##_FUNCTIONS(TOVI_UNBIND) TOVI_##lib##_VARIABLES(TOVI_UNBIND) }
 
 TOVI_LIBRARY_BINDING(AVCODEC, (void)0)
 // Devices are registered with the container library so they can be opened by name.
@@ -138,7 +137,8 @@ TFFmpegLoader &TFFmpegLoader::Instance() {
 }
 
 TFFmpegLoader::TFFmpegLoader() {
-  for (int k = 0; k < LIBRARY_KIND_COUNT; ++k) status_[k].LibraryID = k;
+  for (int k = 0; k < LIBRARY_KIND_COUNT; ++k)
+    status_[k].LibraryID = k;
 }
 
 // Libraries still loaded at process end are not released: other static destructors
@@ -213,8 +213,7 @@ bool TFFmpegLoader::LoadLibrary(int kind) {
       for (int dep : FolderDependencies(kind)) {
         const std::string depPath = folder + LibraryFileName(dep);
         if (IsExistingRegularFile(depPath))
-          if (void *h = dlopen(depPath.c_str(), kOpenFlags))
-            st.DependencyHandles.push_back(h);
+          if (void *h = dlopen(depPath.c_str(), kOpenFlags)) st.DependencyHandles.push_back(h);
       }
     }
     void *handle = dlopen((fromFolder ? fileName : name).c_str(), kOpenFlags);
@@ -231,7 +230,8 @@ bool TFFmpegLoader::LoadLibrary(int kind) {
       item.Bind(fileName, st.Handle);
       st.Loaded = true;
       KeepMapped(st.Handle);
-      for (void *h : st.DependencyHandles) KeepMapped(h);
+      for (void *h : st.DependencyHandles)
+        KeepMapped(h);
     } catch (const std::exception &e) {
       lastError_ = e.what();
     }
@@ -283,7 +283,8 @@ void TFFmpegLoader::UnloadLibraryLocked(int kind) {
     dlclose(st.Handle);
     st.Handle = nullptr;
   }
-  for (void *h : st.DependencyHandles) dlclose(h);
+  for (void *h : st.DependencyHandles)
+    dlclose(h);
   st.DependencyHandles.clear();
 }
 

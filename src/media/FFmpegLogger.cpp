@@ -69,8 +69,8 @@ struct LevelName {
   TLogLevel level;
 };
 constexpr LevelName kLevelNames[] = {
-    {"quiet", llQuiet}, {"panic", llPanic},     {"fatal", llFatal},     {"error", llError},
-    {"warning", llWarning}, {"info", llInfo}, {"verbose", llVerbose}, {"debug", llDebug},
+    {"quiet", llQuiet},     {"panic", llPanic}, {"fatal", llFatal},     {"error", llError},
+    {"warning", llWarning}, {"info", llInfo},   {"verbose", llVerbose}, {"debug", llDebug},
 };
 
 bool EqualsNoCase(const std::string &a, const char *b) {
@@ -309,7 +309,8 @@ void TFFLogger::LibraryCallback(void *avcl, int level, const char *fmt, va_list 
   // itself be printing through the libraries.
   if (lines.empty()) return;
   TFFLogger &logger = Instance();
-  for (std::string &line : lines) logger.Deliver(&logger, threadId, LibraryToLogLevel(level), std::move(line));
+  for (std::string &line : lines)
+    logger.Deliver(&logger, threadId, LibraryToLogLevel(level), std::move(line));
 }
 
 } // namespace tovi

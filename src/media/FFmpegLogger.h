@@ -28,8 +28,8 @@ TLogLevel LibraryToLogLevel(int libraryLevel);
 
 // Sender is any object of ours (or the logger itself for library lines); handlers must
 // copy what they keep.
-using TLogEvent =
-    std::function<void(const void *Sender, std::uint32_t AThreadID, TLogLevel ALogLevel, const std::string &ALogMsg)>;
+using TLogEvent = std::function<void(const void *Sender, std::uint32_t AThreadID, TLogLevel ALogLevel,
+                                     const std::string &ALogMsg)>;
 
 struct TLogInfo {
   const void *Sender = nullptr;

@@ -76,8 +76,8 @@ public:
 
 private:
   std::thread::id mainThread_;
-  std::mutex mutex_;              // protects queue_
-  std::condition_variable wake_;  // signalled when a job is queued
+  std::mutex mutex_;             // protects queue_
+  std::condition_variable wake_; // signalled when a job is queued
   std::deque<std::shared_ptr<TMainThreadCall>> queue_;
 };
 

@@ -114,7 +114,8 @@ std::string CodecDescription(AVCodecID id, std::uint32_t codecTag, bool encoder)
   const AVCodec *codec = encoder ? ff::avcodec_find_encoder(id) : ff::avcodec_find_decoder(id);
   if (codec) {
     const std::string longName = Trim(codec->long_name);
-    return longName.empty() ? std::string(codec->name) : StringFormat("%s(%s)", codec->name, longName.c_str());
+    return longName.empty() ? std::string(codec->name)
+                            : StringFormat("%s(%s)", codec->name, longName.c_str());
   }
   if (id == AV_CODEC_ID_MPEG2TS) return "mpeg2ts";
   if (const AVCodecDescriptor *descriptor = ff::avcodec_descriptor_get(id)) {

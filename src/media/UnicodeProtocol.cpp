@@ -42,8 +42,8 @@ bool Convert(iconv_t cd, const std::string &in, std::string &out) {
   for (bool flushing = false;;) {
     char *dst = buffer.data() + used;
     size_t dstLeft = buffer.size() - used;
-    const size_t r = flushing ? iconv(cd, nullptr, nullptr, &dst, &dstLeft)
-                              : iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    const size_t r =
+        flushing ? iconv(cd, nullptr, nullptr, &dst, &dstLeft) : iconv(cd, &src, &srcLeft, &dst, &dstLeft);
     used = buffer.size() - dstLeft;
     if (r == static_cast<size_t>(-1)) {
       if (errno != E2BIG) return false;
@@ -121,7 +121,8 @@ namespace {
 // reading but every read would fail with EISDIR, so it is refused here.
 int OpenFileNotFolder(const std::string &name, int flags) {
   int fd;
-  do fd = ::open(name.c_str(), flags, 0666);
+  do
+    fd = ::open(name.c_str(), flags, 0666);
   while (fd < 0 && errno == EINTR);
   if (fd < 0) return ErrnoError();
   struct stat st {};
@@ -149,7 +150,8 @@ int UnicodeFileOpen(const std::string &url, int avioFlags) {
 int UnicodeFileRead(int fd, std::uint8_t *buf, int size) {
   if (size <= 0) return 0;
   ssize_t n;
-  do n = ::read(fd, buf, static_cast<size_t>(size));
+  do
+    n = ::read(fd, buf, static_cast<size_t>(size));
   while (n < 0 && errno == EINTR);
   if (n < 0) return ErrnoError();
   if (n == 0) return AVERROR_EOF;
@@ -238,12 +240,13 @@ int TUnicodeIO::Open(const std::string &url, int avioFlags, std::unique_ptr<TUni
   struct stat st {};
   io->stream_ = ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode);
 
-  std::unique_ptr<std::uint8_t, AvFreeDeleter> buffer(static_cast<std::uint8_t *>(ff::av_malloc(BUFFER_SIZE)));
+  std::unique_ptr<std::uint8_t, AvFreeDeleter> buffer(
+      static_cast<std::uint8_t *>(ff::av_malloc(BUFFER_SIZE)));
   if (!buffer) return AVERROR(ENOMEM);
   const bool reader = !writer || (avioFlags & AVIO_FLAG_READ);
-  AVIOContext *ctx = ff::avio_alloc_context(buffer.get(), BUFFER_SIZE, writer ? 1 : 0, io.get(),
-                                            reader ? &ReadPacket : nullptr,
-                                            writer ? &WritePacket : nullptr, &Seek);
+  AVIOContext *ctx =
+      ff::avio_alloc_context(buffer.get(), BUFFER_SIZE, writer ? 1 : 0, io.get(),
+                             reader ? &ReadPacket : nullptr, writer ? &WritePacket : nullptr, &Seek);
   if (!ctx) return AVERROR(ENOMEM);
   buffer.release(); // the context owns it now (and may replace it)
   io->ctx_.reset(ctx);

@@ -81,8 +81,7 @@ void PositionReport(TPlayerCore &core, TPlayContext &ctx) {
   // backwards while playing (a seek moves further than this); a paused file reports
   // the picture it shows, however close.
   constexpr std::int64_t kHeldStepBackUs = 250000;
-  const bool jitterBack =
-      !ctx.paused && last != NO_POSITION && pos < last && last - pos < kHeldStepBackUs;
+  const bool jitterBack = !ctx.paused && last != NO_POSITION && pos < last && last - pos < kHeldStepBackUs;
   if (!jitterBack && (last == NO_POSITION || std::llabs(pos - last) > 10000)) {
     core.lastReportedPos = pos;
     if (core.PositionHandler()) core.PostPosition(pos);

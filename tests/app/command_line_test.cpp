@@ -52,8 +52,8 @@ protected:
 
 TEST_F(CommandLineTest, StartsConvertsAndQuitsWithSuccess) {
   const int status =
-      Run({"--profile", "2200", "--out", Q((out_.path() / "made/by/out").string()), "--start", "--quit-when-done",
-           Q(FixturePath("h264_aac.mp4")), Q(FixturePath("mpeg4_mp3.avi"))});
+      Run({"--profile", "2200", "--out", Q((out_.path() / "made/by/out").string()), "--start",
+           "--quit-when-done", Q(FixturePath("h264_aac.mp4")), Q(FixturePath("mpeg4_mp3.avi"))});
   EXPECT_EQ(status, 0) << "a missing --out folder is made, not refused in a box nobody answers";
   for (const char *name : {"h264_aac_(new).mkv", "mpeg4_mp3_(new).mkv"}) {
     const DecodedMedia m = DecodeFile((out_.path() / "made/by/out" / name).string());

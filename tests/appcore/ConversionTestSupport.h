@@ -44,8 +44,7 @@ inline ConversionRun RunConversion(TFFConverter &converter, TConversionQueue &qu
 
 // One settings folder and one converter with its libraries loaded, shared by every test
 // of a suite: conversion suites pay for the loading once.
-template <class Base = ::testing::Test>
-class SharedConverterSuite : public Base {
+template <class Base = ::testing::Test> class SharedConverterSuite : public Base {
 protected:
   static void SetUpTestSuite() {
     config_ = std::make_unique<ConfigFolder>();

@@ -103,7 +103,6 @@ protected:
     c.media = DecodeFile(c.file, [&](AVFrame *f) { c.pictureFormats.insert(f->format); });
     return c;
   }
-
 };
 
 bool PlayerProfile(int profile) {

@@ -34,7 +34,6 @@ protected:
       EXPECT_TRUE(notice.Finished) << notice.ExceptionMsg;
     return rows[0];
   }
-
 };
 
 // Root mean square of every decoded audio sample, full scale = 1.
@@ -106,7 +105,6 @@ public:
 private:
   std::optional<std::string> saved_;
 };
-
 
 } // namespace
 

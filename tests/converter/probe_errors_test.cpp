@@ -27,9 +27,14 @@ void ExpectNoFile(const TCustomAVProbe &probe) {
   EXPECT_EQ(probe.FormatContext(), nullptr);
   EXPECT_EQ(probe.FileName(), "");
   EXPECT_EQ(probe.ForcedFormat(), "");
-  const std::int64_t numbers[] = {probe.FileSize(),           probe.StreamCount(),           probe.ProgramCount(),
-                                  probe.AudioStreamCount(),   probe.VideoStreamCount(),      probe.SubtitleStreamCount(),
-                                  probe.FirstAudioStreamIndex(), probe.FirstVideoStreamIndex(),
+  const std::int64_t numbers[] = {probe.FileSize(),
+                                  probe.StreamCount(),
+                                  probe.ProgramCount(),
+                                  probe.AudioStreamCount(),
+                                  probe.VideoStreamCount(),
+                                  probe.SubtitleStreamCount(),
+                                  probe.FirstAudioStreamIndex(),
+                                  probe.FirstVideoStreamIndex(),
                                   probe.FirstSubtitleStreamIndex()};
   for (std::int64_t n : numbers)
     EXPECT_EQ(n, -1);
@@ -159,7 +164,7 @@ TEST_F(ProbeErrors, AttachedContextIsNeverClosedByTheProbe) {
     ASSERT_TRUE(probe.LoadFile(test::FixturePath("mpeg2_mp2.mpg"))) << probe.LastErrorText();
     EXPECT_TRUE(probe.OwnsContext());
     probe.AttachContext(input.Context()); // closes its own file, keeps ours
-  } // destroyed while attached
+  }                                       // destroyed while attached
   // Still open and readable (AddressSanitizer catches a freed context here).
   PacketPtr packet = MakePacket();
   EXPECT_EQ(ff::av_read_frame(input.Context(), packet.get()), 0);

@@ -26,7 +26,8 @@ protected:
 };
 
 size_t IndexOf(const std::vector<std::string> &lines, const std::string &prefix) {
-  const auto it = std::find_if(lines.begin(), lines.end(), [&](const auto &l) { return StartsWith(l, prefix); });
+  const auto it =
+      std::find_if(lines.begin(), lines.end(), [&](const auto &l) { return StartsWith(l, prefix); });
   EXPECT_NE(it, lines.end()) << "no line starts with \"" << prefix << "\"";
   return static_cast<size_t>(it - lines.begin());
 }
@@ -68,7 +69,8 @@ TEST_F(ProbeText, MetadataFileRecordsAndDescription) {
                                          "StartTime: 0.000000"};
   ASSERT_GT(lines.size(), head.size() + 2);
   EXPECT_TRUE(std::equal(head.begin(), head.end(), lines.begin()));
-  EXPECT_TRUE(StartsWith(lines[6], "Bit Rate: ") && lines[6].ends_with(" kb/s") && lines[6] != "Bit Rate: N/A");
+  EXPECT_TRUE(StartsWith(lines[6], "Bit Rate: ") && lines[6].ends_with(" kb/s") &&
+              lines[6] != "Bit Rate: N/A");
   EXPECT_EQ(lines[7], "Metadata:");
   for (const char *entry : {"  title           : Tovi Test Title", "  artist          : Tovi Artist"})
     EXPECT_NE(std::find(lines.begin(), lines.end(), entry), lines.end()) << entry;
@@ -91,8 +93,12 @@ TEST_F(ProbeText, AttachedContextWithEditedMetadata) {
   AVFormatContext *ic = input.Context();
   ASSERT_EQ(ic->nb_streams, 2u);
   ff::av_dict_free(&ic->metadata);
-  for (const auto &[key, value] : {std::pair{"TIT2", "Old Title"}, {"creation_time", "2024-03-01T12:00:00.000000Z"},
-                                   {"year", "1999"}, {"track", "3/12"}, {"author", "Real"}, {"artist", "Other"}})
+  for (const auto &[key, value] : {std::pair{"TIT2", "Old Title"},
+                                   {"creation_time", "2024-03-01T12:00:00.000000Z"},
+                                   {"year", "1999"},
+                                   {"track", "3/12"},
+                                   {"author", "Real"},
+                                   {"artist", "Other"}})
     ff::av_dict_set(&ic->metadata, key, value, 0);
   for (AVStream *st : {ic->streams[0], ic->streams[1]}) {
     ff::av_dict_free(&st->metadata);
@@ -131,7 +137,8 @@ TEST_F(ProbeText, ProgramsListTheirStreams) {
   EXPECT_TRUE(lines[p1].ends_with("@Tovi One")) << lines[p1]; // the muxer's provider name first
   EXPECT_TRUE(lines[p2].ends_with("@Tovi Two")) << lines[p2];
   EXPECT_EQ(lines[p1 + 1], "  Metadata:");
-  EXPECT_NE(std::find(lines.begin() + p1, lines.begin() + p2, "    service_name    : Tovi One"), lines.begin() + p2);
+  EXPECT_NE(std::find(lines.begin() + p1, lines.begin() + p2, "    service_name    : Tovi One"),
+            lines.begin() + p2);
   // Streams follow their program, with their PIDs in lower-case hex.
   EXPECT_TRUE(StartsWith(lines[p2 - 2], "Stream #0[0x100], 1/90000: Video: h264")) << lines[p2 - 2];
   EXPECT_TRUE(Has(lines[p2 - 2], ", 25 fps, 25 tbr, 90k tbn, 50 tbc, StartTime: ")) << lines[p2 - 2];
@@ -167,7 +174,8 @@ TEST_F(ProbeText, RatesOfRealStreams) {
     TAVProbe probe;
     ASSERT_TRUE(probe.LoadFile(test::FixturePath(file))) << probe.LastErrorText();
     const std::vector<std::string> lines = Lines(probe.FileInfoText());
-    const std::string &line = lines[IndexOf(lines, "Stream #" + std::to_string(probe.FirstVideoStreamIndex()))];
+    const std::string &line =
+        lines[IndexOf(lines, "Stream #" + std::to_string(probe.FirstVideoStreamIndex()))];
     EXPECT_TRUE(Has(line, part)) << line;
   }
 }

@@ -16,8 +16,10 @@ TEST_F(BitstreamFilterTest, FiltersGoToTheChainOfTheirMediaType) {
   engine_.ParseOption("sbsf", "null");
   EXPECT_EQ(engine_.PendingBitstreamFilters(AVMEDIA_TYPE_VIDEO).Names(),
             (std::vector<std::string>{"h264_mp4toannexb", "null"}));
-  EXPECT_EQ(engine_.PendingBitstreamFilters(AVMEDIA_TYPE_AUDIO).Names(), (std::vector<std::string>{"aac_adtstoasc"}));
-  EXPECT_EQ(engine_.PendingBitstreamFilters(AVMEDIA_TYPE_SUBTITLE).Names(), (std::vector<std::string>{"null"}));
+  EXPECT_EQ(engine_.PendingBitstreamFilters(AVMEDIA_TYPE_AUDIO).Names(),
+            (std::vector<std::string>{"aac_adtstoasc"}));
+  EXPECT_EQ(engine_.PendingBitstreamFilters(AVMEDIA_TYPE_SUBTITLE).Names(),
+            (std::vector<std::string>{"null"}));
   // Only the kind's first letter counts; anything else is the subtitle chain.
   engine_.AddBitstreamFilter("x", "null");
   EXPECT_EQ(engine_.PendingBitstreamFilters(AVMEDIA_TYPE_SUBTITLE).Size(), 2u);

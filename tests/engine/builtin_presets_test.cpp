@@ -17,9 +17,9 @@ using tovi::test::EngineTest;
 namespace {
 
 struct TEncodedStream {
-  std::vector<std::uint8_t> Bytes; // extradata followed by every packet
-  int Profile = -1;                // profile_idc of the first sequence parameter set
-  int Level = -1;                  // level_idc
+  std::vector<std::uint8_t> Bytes;             // extradata followed by every packet
+  int Profile = -1;                            // profile_idc of the first sequence parameter set
+  int Level = -1;                              // level_idc
   std::map<std::string, std::string> Settings; // the encoder's "options:" report
 };
 
@@ -101,7 +101,8 @@ void Inspect(TEncodedStream &out) {
     for (int plane = 0; plane < 3; ++plane)
       for (int y = 0; y < (plane ? 32 : 64); ++y)
         for (int x = 0; x < (plane ? 32 : 64); ++x)
-          frame->data[plane][y * frame->linesize[plane] + x] = std::uint8_t(plane ? 128 : (x * 3 + y + n * 5));
+          frame->data[plane][y * frame->linesize[plane] + x] =
+              std::uint8_t(plane ? 128 : (x * 3 + y + n * 5));
     frame->pts = n;
     ret = ff::avcodec_send_frame(context, frame);
     if (ret < 0) break;
@@ -132,37 +133,26 @@ constexpr int kBaseline = 66, kMain = 77, kHigh = 100, kHigh444 = 244;
 
 const std::map<std::string, TIntent> &Intents() {
   static const std::map<std::string, TIntent> intents = {
-      {"libx264-baseline", {{{"cabac", "0"}, {"bframes", "0"}, {"8x8dct", "0"}, {"weightp", "0"}}, kBaseline}},
+      {"libx264-baseline",
+       {{{"cabac", "0"}, {"bframes", "0"}, {"8x8dct", "0"}, {"weightp", "0"}}, kBaseline}},
       {"libx264-main", {{{"8x8dct", "0"}}, kMain}},
       {"libx264-ipod320", {{{"cabac", "0"}, {"vbv_maxrate", "768"}, {"vbv_bufsize", "3000"}}, kBaseline, 13}},
       {"libx264-ipod640", {{{"ref", "1"}, {"bframes", "0"}, {"vbv_maxrate", "10000"}}, kBaseline, 30}},
       {"libx264-ipod",
-       {{{"me", "umh"}, {"subme", "7"}, {"trellis", "2"}, {"bframes", "0"}, {"bitrate", "1000"}}, kBaseline, 30}},
+       {{{"me", "umh"}, {"subme", "7"}, {"trellis", "2"}, {"bframes", "0"}, {"bitrate", "1000"}},
+        kBaseline,
+        30}},
       {"libx264-psp",
-       {{{"me", "umh"}, {"ref", "1"}, {"bframes", "3"}, {"bitrate", "1250"}, {"vbv_maxrate", "1500"}}, kMain, 30}},
+       {{{"me", "umh"}, {"ref", "1"}, {"bframes", "3"}, {"bitrate", "1250"}, {"vbv_maxrate", "1500"}},
+        kMain,
+        30}},
       {"libx264-mp4", {{{"bitrate", "1250"}, {"vbv_maxrate", "1500"}}, kMain, 30}},
       {"libx264-ps3", {{{"rc", "crf"}, {"vbv_maxrate", "3500"}, {"vbv_bufsize", "4000"}}, kMain, 30}},
       {"libx264-default",
-       {{{"cabac", "1"},
-         {"me", "hex"},
-         {"subme", "7"},
-         {"ref", "3"},
-         {"bframes", "3"},
-         {"b_adapt", "1"},
-         {"direct", "1"},
-         {"trellis", "1"},
-         {"mixed_ref", "1"},
-         {"weightb", "1"},
-         {"weightp", "2"},
-         {"fast_pskip", "1"},
-         {"keyint", "250"},
-         {"keyint_min", "25"},
-         {"scenecut", "40"},
-         {"qpmin", "10"},
-         {"qpmax", "51"},
-         {"qpstep", "4"},
-         {"qcomp", "0.60"},
-         {"chroma_me", "1"}},
+       {{{"cabac", "1"},   {"me", "hex"},       {"subme", "7"},    {"ref", "3"},         {"bframes", "3"},
+         {"b_adapt", "1"}, {"direct", "1"},     {"trellis", "1"},  {"mixed_ref", "1"},   {"weightb", "1"},
+         {"weightp", "2"}, {"fast_pskip", "1"}, {"keyint", "250"}, {"keyint_min", "25"}, {"scenecut", "40"},
+         {"qpmin", "10"},  {"qpmax", "51"},     {"qpstep", "4"},   {"qcomp", "0.60"},    {"chroma_me", "1"}},
         kHigh}},
       {"libx264-ultrafast",
        {{{"cabac", "0"},
@@ -174,12 +164,19 @@ const std::map<std::string, TIntent> &Intents() {
          {"mbtree", "0"},
          {"aq", "0"},
          {"scenecut", "0"}}}},
-      {"libx264-veryslow", {{{"me", "umh"}, {"subme", "10"}, {"ref", "16"}, {"bframes", "8"}, {"me_range", "24"}}}},
+      {"libx264-veryslow",
+       {{{"me", "umh"}, {"subme", "10"}, {"ref", "16"}, {"bframes", "8"}, {"me_range", "24"}}}},
       {"libx264-placebo",
-       {{{"me", "tesa"}, {"subme", "11"}, {"bframes", "16"}, {"b_adapt", "2"}, {"direct", "3"}, {"fast_pskip", "0"}}}},
+       {{{"me", "tesa"},
+         {"subme", "11"},
+         {"bframes", "16"},
+         {"b_adapt", "2"},
+         {"direct", "3"},
+         {"fast_pskip", "0"}}}},
       {"libx264-fast_firstpass",
        {{{"ref", "1"}, {"subme", "2"}, {"me", "dia"}, {"8x8dct", "0"}, {"trellis", "0"}}}},
-      {"libx264-lossless_ultrafast", {{{"rc", "cqp"}, {"qp", "0"}, {"cabac", "0"}, {"subme", "0"}}, kHigh444}},
+      {"libx264-lossless_ultrafast",
+       {{{"rc", "cqp"}, {"qp", "0"}, {"cabac", "0"}, {"subme", "0"}}, kHigh444}},
       {"libx264-lossless_max", {{{"rc", "cqp"}, {"qp", "0"}, {"me", "esa"}, {"ref", "16"}}, kHigh444}},
   };
   return intents;
@@ -187,7 +184,8 @@ const std::map<std::string, TIntent> &Intents() {
 
 std::vector<std::string> PresetNames() {
   std::vector<std::string> names;
-  for (const TBuiltinPreset &preset : BuiltinPresets()) names.emplace_back(preset.Name);
+  for (const TBuiltinPreset &preset : BuiltinPresets())
+    names.emplace_back(preset.Name);
   return names;
 }
 
@@ -203,7 +201,8 @@ TEST_P(BuiltinPresetTest, LoadsAndOpensLibx264) {
   ASSERT_FALSE(stream.Settings.empty()) << "no settings report in the stream";
   const auto intent = Intents().find(name);
   if (intent == Intents().end()) return;
-  for (const auto &[key, value] : intent->second.Settings) EXPECT_EQ(stream.Settings[key], value) << key;
+  for (const auto &[key, value] : intent->second.Settings)
+    EXPECT_EQ(stream.Settings[key], value) << key;
   if (intent->second.Profile >= 0) {
     EXPECT_EQ(stream.Profile, intent->second.Profile);
   }

@@ -125,7 +125,8 @@ TEST_F(InputFileTest, LastVideoStreamWinsAndDisabledStreamsAreDiscarded) {
 }
 
 TEST_F(InputFileTest, TwentyFirstInputIsRefusedBeforeOpening) {
-  for (int i = 0; i < MAX_FILES; ++i) ASSERT_TRUE(Add("audio_only.wav"));
+  for (int i = 0; i < MAX_FILES; ++i)
+    ASSERT_TRUE(Add("audio_only.wav"));
   engine_.ParseOption("acodec", "pcm_s16le");
   EXPECT_EQ(Raised([&] { Add("audio_only.wav"); }), "Too many input files (the table holds 20)");
   EXPECT_EQ(engine_.Pending().AudioCodecName, "pcm_s16le");

@@ -246,7 +246,8 @@ TEST_F(OptionTest, CheckOptionNamesUnknownNamesAndRefusedValues) {
 
 TEST_F(OptionTest, QuantiserMatrices) {
   std::string values;
-  for (int i = 1; i <= 63; ++i) values += std::to_string(i) + (i < 63 ? "," : "");
+  for (int i = 1; i <= 63; ++i)
+    values += std::to_string(i) + (i < 63 ? "," : "");
   const std::string sixtyThree = values;
   EXPECT_EQ(Refused("intra_matrix", sixtyThree), "Syntax error in matrix \"" + sixtyThree + "\" at coeff 62");
   EXPECT_FALSE(engine_.Pending().IntraMatrix.has_value());
@@ -261,7 +262,8 @@ TEST_F(OptionTest, QuantiserMatrices) {
   // A refused matrix leaves the previous one untouched; a zero entry is refused
   // because encoders divide by the entries.
   const std::string withZero = "0," + sixtyFive;
-  EXPECT_EQ(Refused("intra_matrix", withZero), "Invalid coefficient 0 in matrix \"" + withZero + "\" at coeff 0");
+  EXPECT_EQ(Refused("intra_matrix", withZero),
+            "Invalid coefficient 0 in matrix \"" + withZero + "\" at coeff 0");
   EXPECT_EQ(Refused("intra_matrix", "1,2,x"), "Invalid coefficient 0 in matrix \"1,2,x\" at coeff 2");
   EXPECT_EQ((*engine_.Pending().IntraMatrix)[0], 1);
 }
@@ -292,7 +294,8 @@ TEST_F(OptionTest, CodecNamesAndStreamCopy) {
 }
 
 TEST_F(OptionTest, StreamIds) {
-  const std::string syntax = "Invalid value \"%s\" for option \"streamid\", required syntax is \"index:value\"";
+  const std::string syntax =
+      "Invalid value \"%s\" for option \"streamid\", required syntax is \"index:value\"";
   const auto message = [&](const std::string &value) {
     std::string m = syntax;
     return m.replace(m.find("%s"), 2, value);
@@ -374,13 +377,15 @@ TEST_F(OptionTest, StreamMapsAndTheirTableLimit) {
   EXPECT_EQ(maps[2].FileIndex, 2);
   EXPECT_EQ(maps[2].StreamIndex, 0);
 
-  for (int i = 3; i < MAX_STREAM_MAPS; ++i) Set("map", "0:0");
+  for (int i = 3; i < MAX_STREAM_MAPS; ++i)
+    Set("map", "0:0");
   EXPECT_EQ(engine_.StreamMaps().size(), size_t(MAX_STREAM_MAPS));
   EXPECT_EQ(Refused("map", "5:5"), "Too many stream maps (the table holds 400)");
   EXPECT_EQ(engine_.StreamMaps().size(), size_t(MAX_STREAM_MAPS));
   EXPECT_EQ(engine_.StreamMaps().back().FileIndex, 0);
 
-  for (int i = 0; i < MAX_META_DATA_MAPS; ++i) Set("map_meta_data", "0:" + std::to_string(i));
+  for (int i = 0; i < MAX_META_DATA_MAPS; ++i)
+    Set("map_meta_data", "0:" + std::to_string(i));
   EXPECT_EQ(engine_.MetaDataMaps()[19].InFile, 19);
   EXPECT_EQ(Refused("map_meta_data", "0:1"), "Too many metadata maps (the table holds 20)");
 

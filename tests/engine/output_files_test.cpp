@@ -33,7 +33,8 @@ protected:
   }
   std::vector<AVMediaType> Types(int slot = 0) const {
     std::vector<AVMediaType> types;
-    for (unsigned i = 0; i < Output(slot)->nb_streams; ++i) types.push_back(Output(slot)->streams[i]->codecpar->codec_type);
+    for (unsigned i = 0; i < Output(slot)->nb_streams; ++i)
+      types.push_back(Output(slot)->streams[i]->codecpar->codec_type);
     return types;
   }
 
@@ -195,7 +196,8 @@ TEST_F(OutputFileTest, SubtitleStreamGetsTheMuxersDefaultCodecAndTheMetadata) {
   engine_.AddMetadata("title", "Second");
   engine_.AddMetadata("artist", "Someone");
   ASSERT_EQ(engine_.AddOutputFile(Out("subs.mkv"), false), 1) << engine_.LastErrorText();
-  ASSERT_EQ(Types(), (std::vector<AVMediaType>{AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_SUBTITLE}));
+  ASSERT_EQ(Types(),
+            (std::vector<AVMediaType>{AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_SUBTITLE}));
   const AVCodecContext *subtitle = Encoder(2);
   EXPECT_EQ(subtitle->codec_id, Output()->oformat->subtitle_codec);
   EXPECT_NE(subtitle->codec_id, AV_CODEC_ID_NONE);
@@ -383,8 +385,7 @@ TEST_F(OutputFileTest, TheOutputTableRefusesATwentyFirstFile) {
     engine_.SetVideoDisabled(true);
     std::string name = std::to_string(i);
     name.insert(0, 1, 'f').append(".mp4");
-    ASSERT_EQ(engine_.AddOutputFile(Out(name), false), i + 1)
-        << engine_.LastErrorText();
+    ASSERT_EQ(engine_.AddOutputFile(Out(name), false), i + 1) << engine_.LastErrorText();
   }
   const std::string extra = Out("extra.mp4");
   EXPECT_EQ(engine_.AddOutputFile(extra, false), -1);
@@ -394,7 +395,8 @@ TEST_F(OutputFileTest, TheOutputTableRefusesATwentyFirstFile) {
 }
 
 TEST_F(OutputFileTest, NewStreamOptionsNeedAnOutputAndResetTheirSettings) {
-  EXPECT_EQ(Raised([&] { engine_.ParseOption("newvideo", ""); }), "At least one output file must be specified");
+  EXPECT_EQ(Raised([&] { engine_.ParseOption("newvideo", ""); }),
+            "At least one output file must be specified");
   ASSERT_TRUE(AddInput("h264_aac.mp4"));
   ASSERT_EQ(engine_.AddOutputFile(Out("more.mkv"), false), 1) << engine_.LastErrorText();
   engine_.SetAudioCodec("nosuchencoder");

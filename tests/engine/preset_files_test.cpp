@@ -62,7 +62,8 @@ TEST_F(PresetFileTest, SyntaxAndOptionErrorsNameThePresetAndLine) {
   EXPECT_EQ(Refused("fpre", unknown),
             unknown + ": Invalid option or argument: \"no_such_key=1\", parsed as \"no_such_key\" = \"1\"");
   const std::string badValue = Write("e.preset", "g=many\n");
-  EXPECT_EQ(Refused("fpre", badValue), badValue + ": Invalid option or argument: \"g=many\", parsed as \"g\" = \"many\"");
+  EXPECT_EQ(Refused("fpre", badValue),
+            badValue + ": Invalid option or argument: \"g=many\", parsed as \"g\" = \"many\"");
 }
 
 TEST_F(PresetFileTest, BareNamesAreSearchedInThePresetFolders) {

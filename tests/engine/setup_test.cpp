@@ -54,7 +54,8 @@ std::vector<AVCodecID> ReadBack(const std::string &path) {
   std::vector<AVCodecID> ids;
   if (!ic) return ids;
   EXPECT_GE(ff::avformat_find_stream_info(ic.get(), nullptr), 0);
-  for (unsigned i = 0; i < ic->nb_streams; ++i) ids.push_back(ic->streams[i]->codecpar->codec_id);
+  for (unsigned i = 0; i < ic->nb_streams; ++i)
+    ids.push_back(ic->streams[i]->codecpar->codec_id);
   return ids;
 }
 
@@ -145,9 +146,10 @@ TEST_F(SetupTest, JoinModeMapsEachSlotToItsOwnInputAndOpensOneGroup) {
     EXPECT_EQ(t.InputStreams[size_t(ost.SourceIndex)].FileIndex, ost.FileIndex);
   EXPECT_EQ(engine_.OpenEncoderCount(), 2);
   EXPECT_EQ(t.OutputStreams[0].SavedCodecId, int(AV_CODEC_ID_MPEG4));
-  EXPECT_EQ(Verbose(), (std::vector<std::string>{"Stream mapping:", "  Stream #0.0 -> #0.0 (Video)",
-                                                 "  Stream #0.1 -> #0.1 (Audio)", "  Stream #1.0 -> #0.0 (Video)",
-                                                 "  Stream #1.1 -> #0.1 (Audio)"}));
+  EXPECT_EQ(Verbose(),
+            (std::vector<std::string>{"Stream mapping:", "  Stream #0.0 -> #0.0 (Video)",
+                                      "  Stream #0.1 -> #0.1 (Audio)", "  Stream #1.0 -> #0.0 (Video)",
+                                      "  Stream #1.1 -> #0.1 (Audio)"}));
 }
 
 TEST_F(SetupTest, MapOfAnotherMediaTypeIsRefused) {
@@ -196,7 +198,8 @@ TEST_F(SetupTest, InvalidMapsAreRefusedWithTheirMessage) {
   AddInput("h264_aac.mp4");
   engine_.ParseOption("map", "0.0");
   AddOutput("bad.avi");
-  EXPECT_EQ(Raised([&] { engine_.TranscodeSetup(); }), "Number of stream maps must match number of output streams");
+  EXPECT_EQ(Raised([&] { engine_.TranscodeSetup(); }),
+            "Number of stream maps must match number of output streams");
   EXPECT_EQ(engine_.OpenEncoderCount(), 0);
 }
 
@@ -225,7 +228,8 @@ TEST_F(SetupTest, StreamCopyIntoMatroskaCopiesTheCodecParameters) {
   std::ifstream written(Out("copy.mkv"), std::ios::binary);
   unsigned char magic[4] = {};
   written.read(reinterpret_cast<char *>(magic), 4);
-  EXPECT_EQ(std::vector<unsigned char>(magic, magic + 4), (std::vector<unsigned char>{0x1A, 0x45, 0xDF, 0xA3}));
+  EXPECT_EQ(std::vector<unsigned char>(magic, magic + 4),
+            (std::vector<unsigned char>{0x1A, 0x45, 0xDF, 0xA3}));
 }
 
 TEST_F(SetupTest, StreamCopyRefusesWhatNeedsDecodedFrames) {
@@ -234,7 +238,8 @@ TEST_F(SetupTest, StreamCopyRefusesWhatNeedsDecodedFrames) {
   engine_.SetAudioCodec("copy");
   engine_.SetAudioVolume(512);
   AddOutput("copy.mkv");
-  EXPECT_EQ(Raised([&] { engine_.TranscodeSetup(); }), "-acodec copy and -vol are incompatible (frames are not decoded)");
+  EXPECT_EQ(Raised([&] { engine_.TranscodeSetup(); }),
+            "-acodec copy and -vol are incompatible (frames are not decoded)");
 
   engine_.Reset();
   AddInput("h264_aac.mp4");
@@ -261,8 +266,8 @@ TEST_F(SetupTest, MissingEncoderIsLoggedAndRaisedAfterTheListing) {
   // No name override here: the encoder is looked up by id.
   ASSERT_EQ(engine_.EncoderOverrides()[0], nullptr);
   log_.Clear();
-  const std::string expected =
-      "Encoder (codec id " + std::to_string(int(AV_CODEC_ID_VP6)) + ") not found for output stream #0.0 (Video)";
+  const std::string expected = "Encoder (codec id " + std::to_string(int(AV_CODEC_ID_VP6)) +
+                               ") not found for output stream #0.0 (Video)";
   EXPECT_EQ(Raised([&] { engine_.TranscodeSetup(); }), expected);
   EXPECT_TRUE(log_.Has(&engine_, llError, expected));
   EXPECT_TRUE(log_.Has(&engine_, llVerbose, "Stream mapping:"));

@@ -26,11 +26,12 @@ TEST(FileNames, DelimiterPathAndName) {
   struct Case {
     const char *full, *path, *name;
   };
-  for (const Case &c : {Case{"/a/b/c.mkv", "/a/b/", "c.mkv"}, Case{"c.mkv", "", "c.mkv"}, Case{"/a/b/", "/a/b/", ""},
-                        Case{"/", "/", ""}, Case{"", "", ""},
-                        // ':' is an ordinary character here, also where Windows had a drive.
-                        Case{"C:clip.mkv", "", "C:clip.mkv"}, Case{"/x/clip:colon.mkv", "/x/", "clip:colon.mkv"},
-                        Case{"/tmp/Видео/テスト_ü.mkv", "/tmp/Видео/", "テスト_ü.mkv"}}) {
+  for (const Case &c :
+       {Case{"/a/b/c.mkv", "/a/b/", "c.mkv"}, Case{"c.mkv", "", "c.mkv"}, Case{"/a/b/", "/a/b/", ""},
+        Case{"/", "/", ""}, Case{"", "", ""},
+        // ':' is an ordinary character here, also where Windows had a drive.
+        Case{"C:clip.mkv", "", "C:clip.mkv"}, Case{"/x/clip:colon.mkv", "/x/", "clip:colon.mkv"},
+        Case{"/tmp/Видео/テスト_ü.mkv", "/tmp/Видео/", "テスト_ü.mkv"}}) {
     EXPECT_EQ(ExtractPath(c.full), c.path) << c.full;
     EXPECT_EQ(ExtractName(c.full), c.name) << c.full;
   }
@@ -70,8 +71,10 @@ TEST(FileSystem, ExistenceAndSize) {
   fs::create_symlink(dir.file("gone"), dir.path() / "dangling");
   fs::resize_file(dir.file("empty"), 0);
 
-  for (const char *name : {"Видео:ü.mkv", "empty", "link"}) EXPECT_TRUE(IsExistingFile(dir.file(name))) << name;
-  for (const char *name : {"dangling", "sub", "missing"}) EXPECT_FALSE(IsExistingFile(dir.file(name))) << name;
+  for (const char *name : {"Видео:ü.mkv", "empty", "link"})
+    EXPECT_TRUE(IsExistingFile(dir.file(name))) << name;
+  for (const char *name : {"dangling", "sub", "missing"})
+    EXPECT_FALSE(IsExistingFile(dir.file(name))) << name;
   EXPECT_FALSE(IsExistingFile(""));
   EXPECT_EQ(FileSizeOf(file), 12345);
   EXPECT_EQ(FileSizeOf(dir.file("link")), 12345);
@@ -111,7 +114,8 @@ TEST(FileSystem, CurrentDirAndFullPathName) {
   EXPECT_EQ(GetCurrentDir(), expected);
   EXPECT_EQ(FullPathName("../f.mkv"), expected.substr(0, expected.size() - 201) + "/f.mkv");
   // Their full names are too long for rmdir, so the chain goes with relative ones.
-  for (int i = 0; i < 25; ++i) ASSERT_TRUE(chdir("..") == 0 && rmdir(segment.c_str()) == 0);
+  for (int i = 0; i < 25; ++i)
+    ASSERT_TRUE(chdir("..") == 0 && rmdir(segment.c_str()) == 0);
 }
 
 TEST(FileSystem, Environment) {

@@ -110,7 +110,8 @@ TEST(LoaderFailure, MissingFunctionUnloadsTheWholeSet) {
   const std::string file = StubDir("missing_function") + "/libswscale.so.6";
   EXPECT_EQ(Loader().LastErrorText().rfind("Load function sws_scale@" + file + " error: ", 0), 0u)
       << Loader().LastErrorText();
-  for (int k = 0; k < LIBRARY_KIND_COUNT; ++k) EXPECT_FALSE(Loader().IsLibraryLoaded(k)) << k;
+  for (int k = 0; k < LIBRARY_KIND_COUNT; ++k)
+    EXPECT_FALSE(Loader().IsLibraryLoaded(k)) << k;
   EXPECT_TRUE(AllNull());
   EXPECT_EQ(ff::sws_getContext, nullptr); // bound before the failure, cleared again
 }

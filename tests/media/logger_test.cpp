@@ -144,7 +144,8 @@ TEST(LibraryLines, ThreadsNeverMix) {
   Collector c(logger);
   std::atomic<int> step{0};
   auto waitFor = [&](int s) {
-    while (step.load() < s) std::this_thread::yield();
+    while (step.load() < s)
+      std::this_thread::yield();
   };
   std::uint32_t idA = 0, idB = 0;
   std::thread a([&] {
@@ -208,7 +209,8 @@ TEST(Delivery, WorkerMessagesRunInTheMainThread) {
     Print(nullptr, AV_LOG_ERROR, "library line from worker\n");
     workerDone = true;
   });
-  while (!workerDone) dispatcher->WaitAndProcess(10);
+  while (!workerDone)
+    dispatcher->WaitAndProcess(10);
   worker.join();
   ASSERT_EQ(handlerThreads.size(), 2u);
   EXPECT_EQ(handlerThreads[0], mainId);

@@ -42,8 +42,8 @@ public:
 private:
   locale_t loc_, old_ = nullptr;
 };
-#define USE_LOCALE(name)                                                                 \
-  ScopedLocale scopedLocale(name);                                                       \
+#define USE_LOCALE(name)                                                                                     \
+  ScopedLocale scopedLocale(name);                                                                           \
   ASSERT_TRUE(scopedLocale.ok()) << name
 
 std::string ErrText(int rc) {
@@ -51,7 +51,9 @@ std::string ErrText(int rc) {
   ff::av_strerror(rc, buf, sizeof buf);
   return std::to_string(rc) + " " + buf;
 }
-void WriteBytes(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+void WriteBytes(const std::string &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
 std::string ReadBytes(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
@@ -129,7 +131,8 @@ void Mux(const std::string &name, const char *format, bool video, const char *mo
     for (int i = 0; i <= 10; ++i) {
       if (i < 10) {
         ASSERT_GE(ff::av_frame_make_writable(frame.get()), 0);
-        for (int p = 0; p < 3; ++p) std::memset(frame->data[p], p ? 128 : 20 * i, frame->linesize[p] * (p ? 24 : 48));
+        for (int p = 0; p < 3; ++p)
+          std::memset(frame->data[p], p ? 128 : 20 * i, frame->linesize[p] * (p ? 24 : 48));
         frame->pts = i;
       }
       ASSERT_GE(ff::avcodec_send_frame(enc.get(), i < 10 ? frame.get() : nullptr), 0);
@@ -163,7 +166,8 @@ void ExpectProbe(const std::string &name, AVCodecID codec, double seconds) {
   ASSERT_EQ(in->nb_streams, 1u);
   EXPECT_EQ(in->streams[0]->codecpar->codec_id, codec);
   const AVCodecParameters *par = in->streams[0]->codecpar;
-  EXPECT_EQ(codec == AV_CODEC_ID_MPEG4 ? par->width : par->sample_rate, codec == AV_CODEC_ID_MPEG4 ? 64 : 8000);
+  EXPECT_EQ(codec == AV_CODEC_ID_MPEG4 ? par->width : par->sample_rate,
+            codec == AV_CODEC_ID_MPEG4 ? 64 : 8000);
   EXPECT_NEAR(static_cast<double>(in->duration) / AV_TIME_BASE, seconds, 0.02);
 }
 
@@ -177,7 +181,8 @@ TEST(UnicodeNames, WrappingFollowsTheLocaleCharacterSet) {
     for (const char *name : {"movie.mkv", "/tmp/a b/Видео.mkv", "テスト.mkv", "ü"})
       EXPECT_EQ(FileNameToURL(name), name) << name;
     // Bytes that are no UTF-8 cannot survive the round trip.
-    for (const char *name : {"/tmp/\xff\xfe.mkv", "/tmp/\xc3.mkv"}) EXPECT_EQ(FileNameToURL(name), Url(name));
+    for (const char *name : {"/tmp/\xff\xfe.mkv", "/tmp/\xc3.mkv"})
+      EXPECT_EQ(FileNameToURL(name), Url(name));
   }
   USE_LOCALE("C");
   for (const char *name : {"movie.mkv", "/tmp/a b/movie.mkv", "", "~!@#$%^&*()_+.avi"})
@@ -189,8 +194,8 @@ TEST(UnicodeNames, WrappingFollowsTheLocaleCharacterSet) {
 TEST(UnicodeNames, ColonNamesDependOnlyOnTheProtocolPrefix) {
   USE_LOCALE("C");
   // Known protocols pass whatever follows, also characters the locale lacks.
-  for (const char *name : {"http://example.com/Видео.mkv", "udp://239.0.0.1:1234", "rtp://h:5004", "tcp://h:1",
-                           "pipe:0", "gopher://h/x", "stream:x", "unicode:utf8:/tmp/ü.avi"})
+  for (const char *name : {"http://example.com/Видео.mkv", "udp://239.0.0.1:1234", "rtp://h:5004",
+                           "tcp://h:1", "pipe:0", "gopher://h/x", "stream:x", "unicode:utf8:/tmp/ü.avi"})
     EXPECT_EQ(FileNameToURL(name), name) << name;
   // Any other colon would make libavformat look for a protocol; the match is exact.
   for (const char *name : {"clip:with:colon.mp4", "/tmp/a:b.mkv", "mms://host/x", "HTTP://x", "ttp:x", ":x",
@@ -215,10 +220,12 @@ TEST(UnicodeNames, UrlRoundTripsAndContextFileName) {
   EXPECT_EQ(URLToFileName("one:colon"), "colon");
   EXPECT_EQ(URLToFileName("a:b:c:d"), "c:d");
   EXPECT_TRUE(IsUnicodeURL("unicode:utf8:x"));
-  for (const char *url : {"unicode:utf8:", "Unicode:utf8:x", "unicode:utf8x:", ""}) EXPECT_FALSE(IsUnicodeURL(url));
+  for (const char *url : {"unicode:utf8:", "Unicode:utf8:x", "unicode:utf8x:", ""})
+    EXPECT_FALSE(IsUnicodeURL(url));
   // Only a complete "unicode:utf8:" URL is turned back.
   EXPECT_EQ(ContextFileName(nullptr), "");
-  for (const char *name : {"/plain/x.mkv", "http://h/a:b", "unicode:utf8:"}) EXPECT_EQ(ContextFileName(name), name);
+  for (const char *name : {"/plain/x.mkv", "http://h/a:b", "unicode:utf8:"})
+    EXPECT_EQ(ContextFileName(name), name);
 }
 
 TEST(UnicodeNames, LoaderMarksTheProtocolReady) {
@@ -292,7 +299,8 @@ TEST(UnicodeIO, ReadsAndSeeksAcrossBufferBoundaries) {
   test::TempDir dir;
   const std::string path = dir.file("テスト.bin");
   std::string data(100000, '\0');
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 % 251);
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<char>(i * 7 % 251);
   WriteBytes(path, data);
 
   std::unique_ptr<TUnicodeIO> io;
@@ -303,7 +311,8 @@ TEST(UnicodeIO, ReadsAndSeeksAcrossBufferBoundaries) {
   EXPECT_EQ(ff::avio_size(pb), 100000);
   std::string whole(data.size(), '\0');
   int got = 0, n;
-  while ((n = ff::avio_read(pb, reinterpret_cast<uint8_t *>(whole.data()) + got, 7000)) > 0) got += n;
+  while ((n = ff::avio_read(pb, reinterpret_cast<uint8_t *>(whole.data()) + got, 7000)) > 0)
+    got += n;
   EXPECT_EQ(n, AVERROR_EOF);
   EXPECT_TRUE(got == 100000 && whole == data);
   EXPECT_TRUE(ff::avio_feof(pb));
@@ -407,7 +416,8 @@ TEST(UnicodeFormatIO, MuxerReopensAWrappedOutputByItsUrl) {
   const std::string bytes = ReadBytes(name);
   for (size_t pos = 0, size = 8; pos + 8 <= bytes.size() && size >= 8; pos += size) {
     size = 0;
-    for (int i = 0; i < 4; ++i) size = size << 8 | static_cast<uint8_t>(bytes[pos + i]);
+    for (int i = 0; i < 4; ++i)
+      size = size << 8 | static_cast<uint8_t>(bytes[pos + i]);
     boxes.push_back(bytes.substr(pos + 4, 4));
   }
   const auto moov = std::find(boxes.begin(), boxes.end(), "moov");

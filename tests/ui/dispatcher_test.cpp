@@ -65,13 +65,17 @@ TEST(QtDispatcher, LogRouterDeliversInTheGuiThread) {
   std::vector<std::thread> workers;
   for (int i = 0; i < 4; ++i)
     workers.emplace_back([&, i] {
-      for (int j = 0; j < 25; ++j) logger.LogFmt(nullptr, llError, "worker %d message %d", i, j);
+      for (int j = 0; j < 25; ++j)
+        logger.LogFmt(nullptr, llError, "worker %d message %d", i, j);
       ++done;
     });
-  while (done < 4) ProcessPendingMessages();
-  for (auto &w : workers) w.join();
+  while (done < 4)
+    ProcessPendingMessages();
+  for (auto &w : workers)
+    w.join();
   ASSERT_EQ(texts.size(), 100u);
-  for (QThread *t : threads) EXPECT_EQ(t, app.thread());
+  for (QThread *t : threads)
+    EXPECT_EQ(t, app.thread());
   logger.SetOnLog(nullptr);
   SetMainThreadDispatcher(nullptr);
 }
