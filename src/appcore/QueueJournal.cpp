@@ -1,5 +1,7 @@
 #include "appcore/QueueJournal.h"
 
+#include <algorithm>
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -194,6 +196,17 @@ std::string SerializeQueue(const TQueueSnapshot &snapshot) {
 }
 
 std::optional<TQueueSnapshot> ParseQueue(const std::string &text, std::string &problem) {
+  // The writer escapes every control character, so a raw one is damage; the parser
+  // would take it inside a string (a NUL in a file name would cut the name short).
+  const auto damaged = std::find_if(text.begin(), text.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u < 0x20 && c != '\n' && c != '\r' && c != '\t';
+  });
+  if (damaged != text.end()) {
+    problem =
+        "not a whole journal (a control character at byte " + std::to_string(damaged - text.begin()) + ")";
+    return std::nullopt;
+  }
   QJsonParseError error{};
   const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
   if (error.error != QJsonParseError::NoError) {
