@@ -559,6 +559,7 @@ private:
   void RunCustomHook(AVFrame *picture, const AVCodecContext *decoder, std::int64_t pts);
   // The planning step of the custom hook: true when the picture took the region path.
   bool RunPlannedHook(AVFrame *picture, std::int64_t pts, bool &stopHook);
+  bool CallCustomHook(TBitmap &bitmap, std::int64_t pts, bool &stopHook);
   // The previews of a picture just given to the encoder.
   void RunPreviews(const AVFrame *picture, const AVCodecContext *encoder);
   // One block of decoded audio into encoded packets of one output stream.

@@ -176,6 +176,24 @@ void BitmapToPlanes(const TBitmap &bitmap, const THookRect &r, THookPlanes &p) {
 
 } // namespace
 
+// The host's handler on `bitmap`; false when its drawing is not to be used (it said so,
+// or it threw: logged, the picture stays as decoded).
+bool TCustomFFmpeg::CallCustomHook(TBitmap &bitmap, std::int64_t pts, bool &stopHook) {
+  bool update = true;
+  try {
+    // The host draws with the canvas locked (its handler must not lock it again).
+    TCanvasLock canvas(bitmap);
+    onCustomHook_(*this, bitmap, decodedFrameCount_, pts, update, stopHook);
+  } catch (const std::exception &error) {
+    Log(llError, std::string("Error occurs OnCustomHook: ") + error.what());
+    update = false;
+  } catch (...) {
+    Log(llError, "Error occurs OnCustomHook: unknown exception");
+    update = false;
+  }
+  return update;
+}
+
 void TCustomFFmpeg::RunCustomHook(AVFrame *picture, const AVCodecContext *decoder, std::int64_t pts) {
   if (!onCustomHook_ || !picture) return;
   const AVPixelFormat format = picture->format >= 0 ? static_cast<AVPixelFormat>(picture->format)
@@ -189,20 +207,8 @@ void TCustomFFmpeg::RunCustomHook(AVFrame *picture, const AVCodecContext *decode
     Log(llError, "Cannot initialize the toRGB conversion context");
     stopHook = true;
   } else {
-    bool update = true;
     TBitmap &bitmap = *customHookHolder_.Bitmap;
-    try {
-      // The host draws with the canvas locked (its handler must not lock it again).
-      TCanvasLock canvas(bitmap);
-      onCustomHook_(*this, bitmap, decodedFrameCount_, pts, update, stopHook);
-    } catch (const std::exception &error) {
-      Log(llError, std::string("Error occurs OnCustomHook: ") + error.what());
-      update = false;
-    } catch (...) {
-      Log(llError, "Error occurs OnCustomHook: unknown exception");
-      update = false;
-    }
-    if (update) {
+    if (CallCustomHook(bitmap, pts, stopHook)) {
       if (format == AV_PIX_FMT_BGR24) {
         // Only what both hold: a handler may have resized the bitmap.
         const std::size_t row = static_cast<std::size_t>(std::min(bitmap.Width(), picture->width)) * 3;
@@ -251,17 +257,7 @@ bool TCustomFFmpeg::RunPlannedHook(AVFrame *picture, std::int64_t pts, bool &sto
   bitmap.SetSize(planes.Width, planes.Height);
   for (const THookRect &rect : regions)
     PlanesToBitmap(planes, rect, bitmap);
-  bool update = true;
-  try {
-    TCanvasLock canvas(bitmap); // as in the whole-frame path
-    onCustomHook_(*this, bitmap, decodedFrameCount_, pts, update, stopHook);
-  } catch (const std::exception &error) {
-    Log(llError, std::string("Error occurs OnCustomHook: ") + error.what());
-    update = false;
-  } catch (...) {
-    Log(llError, "Error occurs OnCustomHook: unknown exception");
-    update = false;
-  }
+  const bool update = CallCustomHook(bitmap, pts, stopHook);
   // A handler that resized the bitmap gets its drawing dropped rather than misplaced.
   if (update && bitmap.Width() == planes.Width && bitmap.Height() == planes.Height)
     for (const THookRect &rect : regions)
