@@ -21,24 +21,38 @@ struct ConversionRun {
 };
 
 // Starts the rows with `options` and runs every task in the calling thread.
+// Fills `run` (owned by the caller) with what the converter reports. The handlers stay
+// set after this returns, so a later StartTask of the same converter (a corrective
+// round) reports into the same `run`, `queue` and `rows`: all three must outlive it.
+inline void RunConversionInto(ConversionRun &run, TFFConverter &converter, TConversionQueue &queue,
+                              std::vector<TFileRow> &rows, const TStartOptions &options,
+                              ICompletionActions *actions = nullptr, bool openFolder = false,
+                              bool shutDown = false) {
+  converter.SetOnCustomHook([&](TCustomConverter &, PHookInfo info) { queue.HandleCustomHook(*info, rows); });
+  converter.SetOnProgress([&](TCustomConverter &, PProgressInfo info) { queue.HandleProgress(*info, rows); });
+  converter.SetOnTerminate(
+      [&run, &queue, &rows, actions, openFolder, shutDown](TCustomConverter &, const TTerminateInfo &info) {
+        if (info.TaskIndex < 0) {
+          run.allEnded = true;
+          return;
+        }
+        run.notices.push_back(info);
+        queue.HandleTerminate(info, rows, openFolder, shutDown, actions);
+      });
+  if (!queue.StartConversion(rows, options)) return;
+  converter.SetPreview(false);
+  converter.StartTask(0);
+}
+
+// One conversion run to its end (StartTask returns when every task has ended).
 inline ConversionRun RunConversion(TFFConverter &converter, TConversionQueue &queue,
                                    std::vector<TFileRow> &rows, const TStartOptions &options,
                                    ICompletionActions *actions = nullptr, bool openFolder = false,
                                    bool shutDown = false) {
   ConversionRun run;
-  converter.SetOnCustomHook([&](TCustomConverter &, PHookInfo info) { queue.HandleCustomHook(*info, rows); });
-  converter.SetOnProgress([&](TCustomConverter &, PProgressInfo info) { queue.HandleProgress(*info, rows); });
-  converter.SetOnTerminate([&](TCustomConverter &, const TTerminateInfo &info) {
-    if (info.TaskIndex < 0) {
-      run.allEnded = true;
-      return;
-    }
-    run.notices.push_back(info);
-    queue.HandleTerminate(info, rows, openFolder, shutDown, actions);
-  });
-  if (!queue.StartConversion(rows, options)) return run;
-  converter.SetPreview(false);
-  converter.StartTask(0);
+  RunConversionInto(run, converter, queue, rows, options, actions, openFolder, shutDown);
+  // The handlers hold this `run`: none may report into it once it is returned.
+  converter.SetOnTerminate(nullptr);
   return run;
 }
 

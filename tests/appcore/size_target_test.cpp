@@ -108,7 +108,8 @@ protected:
   TFileRow Convert(const std::string &file, const TStartOptions &options, const std::string &rowTarget = {}) {
     std::vector<TFileRow> rows{RowFor(FixturePath(file))};
     rows[0].Record.TargetSize = rowTarget;
-    ConversionRun run = RunConversion(converter_, *queue_, rows, options);
+    ConversionRun run;
+    RunConversionInto(run, converter_, *queue_, rows, options);
     EXPECT_TRUE(queue_->RowErrors().empty()) << queue_->RowErrors()[0].second;
     while (true) {
       for (const TTerminateInfo &notice : run.notices)
