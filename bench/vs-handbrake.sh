@@ -4,7 +4,9 @@
 # `tovi-convert run` with its default threading and through HandBrakeCLI with the same
 # encoder settings. Each runs RUNS times (default 3), alternating; the script prints both
 # medians of wall time and peak memory (/usr/bin/time -v) and the ratios, and checks both
-# outputs with our own probe (size, codec, pixel format, audio codec).
+# outputs with our own probe (size, codec, pixel format, audio codec). Last it prints
+# the memory floor of these settings: libx264 alone (bench/encoder_floor.cpp) at the
+# job's size, preset and rate, against HandBrake's peak.
 #
 # usage: bench/vs-handbrake.sh [BUILD_DIR]   (default: build)
 # Needs HandBrakeCLI (scripts/setup.sh --bench installs it); without it the script says
@@ -16,13 +18,14 @@ build=${1:-"$here/../build"}
 runs=${RUNS:-3}
 convert="$build/src/cli/tovi-convert"
 source_tool="$build/bench/bench-source"
+floor_tool="$build/bench/encoder-floor"
 
 if ! command -v HandBrakeCLI >/dev/null 2>&1; then
   echo "vs-handbrake: HandBrakeCLI is not installed (scripts/setup.sh --bench); skipped"
   exit 0
 fi
-for tool in "$convert" "$source_tool" /usr/bin/time; do
-  [ -x "$tool" ] || { echo "vs-handbrake: $tool is missing (build tovi-convert and bench-source)" >&2; exit 1; }
+for tool in "$convert" "$source_tool" "$floor_tool" /usr/bin/time; do
+  [ -x "$tool" ] || { echo "vs-handbrake: $tool is missing (build tovi-convert, bench-source and encoder-floor)" >&2; exit 1; }
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vs-handbrake.XXXXXX")
@@ -86,3 +89,5 @@ tovi_rss=$(awk '{ print $2 }' "$work/tovi.txt" | median)
 hb_rss=$(awk '{ print $2 }' "$work/hb.txt" | median)
 echo "median wall time: tovi ${tovi_time} s, HandBrake ${hb_time} s, ratio $(awk -v a="$tovi_time" -v b="$hb_time" 'BEGIN { printf "%.2f", a / b }') (goal <= 0.80)"
 echo "median peak RSS:  tovi ${tovi_rss} KiB, HandBrake ${hb_rss} KiB, ratio $(awk -v a="$tovi_rss" -v b="$hb_rss" 'BEGIN { printf "%.2f", a / b }') (goal <= 0.35)"
+floor_rss=$("$floor_tool")
+echo "memory floor:     libx264 alone at these settings ${floor_rss} KiB, $(awk -v a="$floor_rss" -v b="$hb_rss" 'BEGIN { printf "%.2f", a / b }') of HandBrake's peak"
