@@ -42,7 +42,7 @@ struct TDisplaySurface {
   int width = 0, height = 0;
   // ---- software renderer only ----
   bool software = false;
-  Uint32 rgbFormat = SDL_PIXELFORMAT_RGB888;// the texture's format
+  Uint32 rgbFormat = SDL_PIXELFORMAT_RGB888; // the texture's format
   AVPixelFormat rgbPixFmt = AV_PIX_FMT_NONE; // the same for the scaler
   int drawnWidth = 0, drawnHeight = 0;       // the picture in the texture (top left)
   SwsContextPtr scaler;
