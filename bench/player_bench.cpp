@@ -1,8 +1,9 @@
-// Playing a 1080p H.264 + AAC clip at real speed with SDL's dummy video driver, and (with
-// a display, e.g. under xvfb-run) into the desktop program's preview host window with the
-// X11 driver: pictures shown and dropped, the picture's offset from the sound clock, and
-// CPU time per second of playback, against a bare decode loop of the same clip in the
-// same run (the ratio is what filtering, queueing, timing and display add to decoding).
+// Playing a 1080p H.264 + AAC clip at real speed with SDL's dummy video driver, at the
+// picture's size and at the preview panel's, and (with a display, e.g. under xvfb-run)
+// into the desktop program's preview host window with the X11 driver: pictures shown and
+// dropped, the picture's offset from the sound clock, and CPU time per second of
+// playback, against a bare decode loop of the same clip in the same run (the ratio is
+// what filtering, queueing, timing and display add to decoding).
 // The clip is written first with libx264 and aac into a temporary folder.
 #include <sys/resource.h>
 
@@ -202,11 +203,19 @@ struct TPlayResult {
 };
 
 // `host`: the native window to play into (0: the player's own); `pump` runs while
-// waiting (the host's event loop).
+// waiting (the host's event loop); `screenWidth` x `screenHeight`: the display size the
+// file-open handler gives the player, as the desktop program's preview panel does (0:
+// the picture's own size).
 bool Play(const std::string &path, bool hook, std::uintptr_t host, const std::function<void()> &pump,
-          TPlayResult &result) {
+          TPlayResult &result, int screenWidth = 0, int screenHeight = 0) {
   TFFPlayer player;
   player.SetTriggerEventInMainThread(false);
+  if (screenWidth > 0)
+    player.SetOnFileOpen(
+        [screenWidth, screenHeight](TCustomPlayer *, std::int64_t, int, int, int &sw, int &sh) {
+          sw = screenWidth;
+          sh = screenHeight;
+        });
   std::mutex m;
   std::condition_variable cv;
   bool ended = false;
@@ -275,13 +284,18 @@ int main(int argc, char **argv) {
   int bareFrames = 0;
   if (!BareDecode(clip, bareCpu, bareFrames)) return 1;
   const double content = static_cast<double>(bareFrames) / FPS;
-  // TOVI_PLAYER_BENCH_ONLY=player|hook|host runs one kind of playback (for a profiler).
+  // TOVI_PLAYER_BENCH_ONLY=player|panel|hook|host runs one kind of playback (for a profiler).
   const char *only = std::getenv("TOVI_PLAYER_BENCH_ONLY");
   const auto wanted = [only](const char *kind) { return !only || std::string(only) == kind; };
   std::vector<std::pair<const char *, TPlayResult>> runs;
   if (wanted("player")) {
     runs.emplace_back("player", TPlayResult{});
     if (!Play(clip, false, 0, nullptr, runs.back().second)) return 1;
+  }
+  if (wanted("panel")) {
+    // The preview panel's size (640 x 360): the picture is drawn scaled down.
+    runs.emplace_back("player 640x360", TPlayResult{});
+    if (!Play(clip, false, 0, nullptr, runs.back().second, 640, 360)) return 1;
   }
   if (wanted("hook")) {
     runs.emplace_back("player + hook", TPlayResult{});

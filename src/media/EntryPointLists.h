@@ -344,10 +344,12 @@
   X(SDL_SetWindowTitle)                                                                  \
   X(SDL_SetWindowSize)                                                                   \
   X(SDL_GetWindowSize)                                                                   \
+  X(SDL_GetWindowPixelFormat)                                                            \
   X(SDL_ShowWindow)                                                                      \
   X(SDL_CreateRenderer)                                                                  \
   X(SDL_DestroyRenderer)                                                                 \
   X(SDL_GetRendererOutputSize)                                                           \
+  X(SDL_GetRendererInfo)                                                                 \
   X(SDL_SetRenderDrawColor)                                                              \
   X(SDL_RenderClear)                                                                     \
   X(SDL_RenderFillRect)                                                                  \
@@ -359,6 +361,7 @@
   X(SDL_UpdateYUVTexture)                                                                \
   X(SDL_LockTexture)                                                                     \
   X(SDL_UnlockTexture)                                                                   \
+  X(SDL_SetTextureBlendMode)                                                             \
   X(SDL_OpenAudioDevice)                                                                 \
   X(SDL_CloseAudioDevice)                                                                \
   X(SDL_PauseAudioDevice)                                                                \

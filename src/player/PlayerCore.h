@@ -194,6 +194,9 @@ enum class TRefreshMode { Dequeue, Redisplay };
 void RefreshTick(TPlayContext &ctx, TRefreshMode mode);
 void DisplayPicture(TPlayContext &ctx);
 void DisplayOpen(TPlayContext &ctx, bool force);
+// Play thread, once the surface has its renderer: picks how pictures are uploaded (as
+// they are for a renderer with a GPU, converted and scaled once for a software one).
+void ChooseUpload(TDisplaySurface &surface);
 // `slot`: the picture queue slot the decode thread waits on.
 void AllocPicture(TPlayContext &ctx, int slot);
 void PauseToggle(TPlayerCore &core, TPlayContext &ctx);

@@ -1,9 +1,12 @@
 // The pieces of the player that can be driven without a file: the event ring, the
 // packet queues, the wave display (drawn by SDL's software renderer), the picture on
-// screen before the first one, and the choice of decoded pictures while catching up.
+// screen before the first one, the choice of decoded pictures while catching up, and a
+// picture drawn through the software renderer.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdlib>
 #include <thread>
 
 #include "media/Owners.h"
@@ -259,4 +262,107 @@ TEST(SkippedPictures, CatchingUpKeepsOneInTwoButAStepKeepsEachPicture) {
   EXPECT_EQ(kept, 5);
   for (int i = 0; i < 4; ++i)
     EXPECT_TRUE(KeepDecodedPicture(ctx, true)) << i;
+}
+
+// A software renderer gets each picture converted and scaled to the rectangle it is drawn
+// in. A 4:3 picture with a colour in each quadrant, shown in a wider display and redrawn
+// at two forced aspect ratios (one wider, one so wide that the bars go above and below):
+// each time the bars must be black and each quadrant must keep its colour and place.
+TEST(SoftwareDisplay, EachQuadrantLandsInPlaceBetweenBlackBarsAtEveryShape) {
+  test::LoadPlayerLibraries();
+  // 336 x 126 draws the picture 168 wide: not a multiple of the texture's row blocks.
+  constexpr int W = 336, H = 126, PW = 320, PH = 240;
+  SDL_Surface *window = ff::SDL_CreateRGBSurfaceWithFormat(0, W, H, 32, SDL_PIXELFORMAT_ARGB8888);
+  ASSERT_NE(window, nullptr);
+  struct TFree {
+    SDL_Surface *s;
+    ~TFree() { ff::SDL_FreeSurface(s); }
+  } freeWindow{window};
+  TFFPlayer player;
+  TPlayerCore core(&player);
+  core.surface.renderer.reset(ff::SDL_CreateSoftwareRenderer(window));
+  ASSERT_TRUE(core.surface.renderer);
+  ChooseUpload(core.surface);
+  ASSERT_TRUE(core.surface.software);
+
+  // Red, green / blue, white in limited-range BT.601.
+  struct TColour {
+    std::uint8_t y, u, v, r, g, b;
+  };
+  const TColour quadrant[4] = {{81, 90, 240, 255, 0, 0},
+                               {145, 54, 34, 0, 255, 0},
+                               {41, 240, 110, 0, 0, 255},
+                               {235, 128, 128, 255, 255, 255}};
+  FramePtr picture = MakeFrame();
+  picture->format = AV_PIX_FMT_YUV420P;
+  picture->width = PW;
+  picture->height = PH;
+  ASSERT_GE(ff::av_frame_get_buffer(picture.get(), 0), 0);
+  for (int p = 0; p < 3; ++p) {
+    const int shift = p ? 1 : 0;
+    for (int y = 0; y < PH >> shift; ++y)
+      for (int x = 0; x < PW >> shift; ++x) {
+        const TColour &c = quadrant[(y >= (PH >> shift) / 2) * 2 + (x >= (PW >> shift) / 2)];
+        picture->data[p][y * picture->linesize[p] + x] = p == 0 ? c.y : p == 1 ? c.u : c.v;
+      }
+  }
+
+  auto ctx = std::make_unique<TPlayContext>();
+  ctx->player = &core;
+  ctx->videoStreamIndex = 0;
+  ctx->width = W;
+  ctx->height = H;
+  TVideoPicture &vp = ctx->pictq[0];
+  vp.Take(picture.get());
+  vp.width = PW;
+  vp.height = PH;
+  vp.sampleAspect = {1, 1};
+  vp.targetClock = WallClockSeconds(); // due now, and not late: the next is far off
+  ctx->videoClock = 100;
+  ctx->pictqSize = 1;
+  RefreshTick(*ctx, TRefreshMode::Dequeue);
+  ASSERT_EQ(core.shownPictures.load(), 1);
+
+  const auto pixel = [&](int x, int y) {
+    const std::uint32_t v = static_cast<const std::uint32_t *>(window->pixels)[y * (window->pitch / 4) + x];
+    return std::array<int, 3>{static_cast<int>((v >> 16) & 255), static_cast<int>((v >> 8) & 255),
+                              static_cast<int>(v & 255)};
+  };
+  const auto near = [](std::array<int, 3> got, int r, int g, int b) {
+    return std::abs(got[0] - r) <= 12 && std::abs(got[1] - g) <= 12 && std::abs(got[2] - b) <= 12;
+  };
+  // The picture must fill exactly `rect`: black one pixel outside it, each quadrant's
+  // colour two pixels inside each of its edges.
+  const auto check = [&](const SDL_Rect &rect, const char *shape) {
+    SCOPED_TRACE(shape);
+    const int midX = rect.x + rect.w / 2, midY = rect.y + rect.h / 2;
+    if (rect.x > 0)
+      for (int y : {0, H / 2, H - 1}) {
+        EXPECT_TRUE(near(pixel(rect.x - 1, y), 0, 0, 0)) << "left bar at y " << y;
+        EXPECT_TRUE(near(pixel(rect.x + rect.w, y), 0, 0, 0)) << "right bar at y " << y;
+      }
+    if (rect.y > 0)
+      for (int x : {0, W / 2, W - 1}) {
+        EXPECT_TRUE(near(pixel(x, rect.y - 1), 0, 0, 0)) << "top bar at x " << x;
+        EXPECT_TRUE(near(pixel(x, rect.y + rect.h), 0, 0, 0)) << "bottom bar at x " << x;
+      }
+    for (int q = 0; q < 4; ++q) {
+      const int x0 = q % 2 ? midX : rect.x, x1 = q % 2 ? rect.x + rect.w : midX;
+      const int y0 = q / 2 ? midY : rect.y, y1 = q / 2 ? rect.y + rect.h : midY;
+      for (int x : {x0 + 2, (x0 + x1) / 2, x1 - 3})
+        for (int y : {y0 + 2, (y0 + y1) / 2, y1 - 3}) {
+          const auto got = pixel(x, y);
+          EXPECT_TRUE(near(got, quadrant[q].r, quadrant[q].g, quadrant[q].b))
+              << "quadrant " << q << " at " << x << "," << y << ": " << got[0] << " " << got[1] << " "
+              << got[2];
+        }
+    }
+  };
+  check({84, 0, 168, 126}, "4:3 in a wider display");
+  core.aspectRatio = 2.0f;
+  DisplayPicture(*ctx);
+  check({42, 0, 252, 126}, "forced 2:1");
+  core.aspectRatio = 4.0f;
+  DisplayPicture(*ctx);
+  check({0, 21, 336, 84}, "forced 4:1, bars above and below");
 }
