@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <tuple>
 
 #include "engine/HookYuvMath.h"
 #include "media/Bitmap.h"
@@ -125,45 +124,31 @@ namespace {
 // tables are computed rather than looked up (S[x] = ((x + 1) * s) >> 8 and
 // G[t] = t / 3 - S[t / 3], with t / 3 as (t * 21846) >> 16, exact for t <= 765) so
 // that only the final table is a lookup.
-[[gnu::always_inline]] inline void MixRow(TRgbRow &row, int n, int saturation, const int *__restrict out) {
-  std::int16_t *__restrict b = row.B.data();
-  std::int16_t *__restrict g = row.G.data();
-  std::int16_t *__restrict r = row.R.data();
+// The table indices first (vector arithmetic), then the lookups on their own (plain
+// loads from a byte table that stays in the first-level cache).
+[[gnu::always_inline]] inline void MixIndices(std::int16_t *__restrict b, std::int16_t *__restrict g,
+                                              std::int16_t *__restrict r, int n, int saturation) {
   for (int i = 0; i < n; ++i) {
     const int third = ((b[i] + g[i] + r[i]) * 21846) >> 16;
     const int m = third - (((third + 1) * saturation) >> 8);
-    b[i] = static_cast<std::int16_t>(out[m + (((b[i] + 1) * saturation) >> 8)]);
-    g[i] = static_cast<std::int16_t>(out[m + (((g[i] + 1) * saturation) >> 8)]);
-    r[i] = static_cast<std::int16_t>(out[m + (((r[i] + 1) * saturation) >> 8)]);
+    b[i] = static_cast<std::int16_t>(m + (((b[i] + 1) * saturation) >> 8));
+    g[i] = static_cast<std::int16_t>(m + (((g[i] + 1) * saturation) >> 8));
+    r[i] = static_cast<std::int16_t>(m + (((r[i] + 1) * saturation) >> 8));
   }
 }
 
-// Each pixel of the row added to the sums of the chroma sample that covers it.
-[[gnu::always_inline]] inline void AddToSums(const TRgbRow &row, int n, int shiftX, int *__restrict sumB,
-                                             int *__restrict sumG, int *__restrict sumR) {
-  const std::int16_t *__restrict b = row.B.data();
-  const std::int16_t *__restrict g = row.G.data();
-  const std::int16_t *__restrict r = row.R.data();
-  if (shiftX == 0) {
+[[gnu::always_inline]] inline void MixRow(TRgbRow &row, int n, int saturation, const std::uint8_t *out) {
+  MixIndices(row.B.data(), row.G.data(), row.R.data(), n, saturation);
+  std::int16_t *__restrict channel = row.B.data();
+  for (auto *c : {&row.B, &row.G, &row.R}) {
+    channel = c->data();
     for (int i = 0; i < n; ++i)
-      sumB[i] += b[i], sumG[i] += g[i], sumR[i] += r[i];
-    return;
+      channel[i] = out[channel[i]];
   }
-  const int pairs = n / 2;
-  for (int c = 0; c < pairs; ++c) {
-    sumB[c] += b[2 * c] + b[2 * c + 1];
-    sumG[c] += g[2 * c] + g[2 * c + 1];
-    sumR[c] += r[2 * c] + r[2 * c + 1];
-  }
-  if (n & 1) sumB[pairs] += b[n - 1], sumG[pairs] += g[n - 1], sumR[pairs] += r[n - 1];
 }
 
-// The pass over the planes, built twice on x86-64: for AVX2 (32-bit products and table
-// gathers in vector registers) and for the base instruction set; the loader picks one.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void AdjustPlanes(THookPlanes &p, int saturation, const int *out) {
+// The pass over the planes.
+TOVI_PIXEL_CLONES void AdjustPlanes(THookPlanes &p, int saturation, const std::uint8_t *out) {
   const TYuvMath k(p.FullRange);
   const int sx = p.ChromaShiftX, sy = p.ChromaShiftY, w = p.Width;
   const int chromaWidth = (w + (1 << sx) - 1) >> sx;
@@ -180,7 +165,7 @@ void AdjustPlanes(THookPlanes &p, int saturation, const int *out) {
       yuv::RowToRgb(p, k, y, 0, w, row);
       MixRow(row, w, saturation, out);
       yuv::RgbToLuma(row, k, w, p.Data[0] + static_cast<std::ptrdiff_t>(y) * p.LineSize[0]);
-      AddToSums(row, w, sx, sumB.data(), sumG.data(), sumR.data());
+      yuv::AddToSums(row, w, sx, sumB.data(), sumG.data(), sumR.data());
     }
     std::uint8_t *u = p.Data[1] + static_cast<std::ptrdiff_t>(cy) * p.LineSize[1];
     std::uint8_t *v = p.Data[2] + static_cast<std::ptrdiff_t>(cy) * p.LineSize[2];
@@ -204,10 +189,7 @@ void ApplyPictureEffects(THookPlanes &p, int brightness, int contrast, int satur
   std::array<std::uint8_t, 256> exposureTable;
   if (exposure != 0) exposureTable = MakeExposureTable(exposure);
   const TMixTable mix = MixTable(tables, exposure != 0 ? &exposureTable : nullptr);
-  // Wide entries: a vector unit gathers 32-bit values, not bytes.
-  std::array<int, std::tuple_size_v<TMixTable>> wide;
-  std::copy(mix.begin(), mix.end(), wide.begin());
-  AdjustPlanes(p, color ? std::clamp(saturation, 0, 512) : 255, wide.data() + kMixOffset);
+  AdjustPlanes(p, color ? std::clamp(saturation, 0, 512) : 255, mix.data() + kMixOffset);
 }
 
 void BlendBitmap(TBitmap &frame, const TBitmap &source, int x, int y, int opacity,

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <vector>
 
 #include "engine/FFmpeg.h"
 #include "engine/HookYuvMath.h"
@@ -103,7 +104,8 @@ bool AlignRect(const THookPlanes &p, THookRect &rect) {
 }
 
 // The region of the planes into the same place of the bitmap (the picture's size).
-void PlanesToBitmap(const THookPlanes &p, const THookRect &r, TBitmap &bitmap, TRgbRow &row) {
+TOVI_PIXEL_CLONES void PlanesToBitmap(const THookPlanes &p, const THookRect &r, TBitmap &bitmap,
+                                      TRgbRow &row) {
   const TYuvMath k(p.FullRange);
   row.Resize(r.Width);
   for (int y = r.Top; y < r.Top + r.Height; ++y) {
@@ -119,30 +121,32 @@ void PlanesToBitmap(const THookPlanes &p, const THookRect &r, TBitmap &bitmap, T
 
 // The bitmap's region back into the planes: luma per pixel, each chroma sample from the
 // mean colour of the pixels it covers. `r` is aligned to whole chroma samples.
-void BitmapToPlanes(const TBitmap &bitmap, const THookRect &r, THookPlanes &p, TRgbRow &row) {
+TOVI_PIXEL_CLONES void BitmapToPlanes(const TBitmap &bitmap, const THookRect &r, THookPlanes &p, TRgbRow &row,
+                                      std::vector<int> &sums) {
   const TYuvMath k(p.FullRange);
-  row.Resize(r.Width);
-  for (int y = r.Top; y < r.Top + r.Height; ++y) {
-    const std::uint8_t *in = bitmap.ScanLine(y) + static_cast<std::ptrdiff_t>(r.Left) * 3;
-    for (int i = 0; i < r.Width; ++i, in += 3) {
-      row.B[static_cast<std::size_t>(i)] = in[0];
-      row.G[static_cast<std::size_t>(i)] = in[1];
-      row.R[static_cast<std::size_t>(i)] = in[2];
-    }
-    yuv::RgbToLuma(row, k, r.Width, p.Data[0] + static_cast<std::ptrdiff_t>(y) * p.LineSize[0] + r.Left);
-  }
   const int sx = p.ChromaShiftX, sy = p.ChromaShiftY;
+  const int cw = (r.Width + (1 << sx) - 1) >> sx;
+  row.Resize(r.Width);
+  sums.resize(static_cast<std::size_t>(cw) * 3);
+  int *sumB = sums.data(), *sumG = sumB + cw, *sumR = sumG + cw;
   for (int cy = r.Top >> sy; cy < (r.Top + r.Height + (1 << sy) - 1) >> sy; ++cy) {
     const int y0 = cy << sy, y1 = std::min(r.Top + r.Height, y0 + (1 << sy));
-    std::uint8_t *u = p.Data[1] + static_cast<std::ptrdiff_t>(cy) * p.LineSize[1];
-    std::uint8_t *v = p.Data[2] + static_cast<std::ptrdiff_t>(cy) * p.LineSize[2];
-    for (int cx = r.Left >> sx; cx < (r.Left + r.Width + (1 << sx) - 1) >> sx; ++cx) {
-      const int x0 = cx << sx, x1 = std::min(r.Left + r.Width, x0 + (1 << sx));
-      int b = 0, g = 0, red = 0;
-      for (int y = y0; y < y1; ++y)
-        for (const std::uint8_t *px = bitmap.ScanLine(y) + x0 * 3; px < bitmap.ScanLine(y) + x1 * 3; px += 3)
-          b += px[0], g += px[1], red += px[2];
-      yuv::ChromaFromSums(k, b, g, red, (y1 - y0 - 1) + (x1 - x0 - 1), u[cx], v[cx]);
+    std::fill(sums.begin(), sums.end(), 0);
+    for (int y = y0; y < y1; ++y) {
+      const std::uint8_t *in = bitmap.ScanLine(y) + static_cast<std::ptrdiff_t>(r.Left) * 3;
+      for (int i = 0; i < r.Width; ++i, in += 3) {
+        row.B[static_cast<std::size_t>(i)] = in[0];
+        row.G[static_cast<std::size_t>(i)] = in[1];
+        row.R[static_cast<std::size_t>(i)] = in[2];
+      }
+      yuv::RgbToLuma(row, k, r.Width, p.Data[0] + static_cast<std::ptrdiff_t>(y) * p.LineSize[0] + r.Left);
+      yuv::AddToSums(row, r.Width, sx, sumB, sumG, sumR);
+    }
+    std::uint8_t *u = p.Data[1] + static_cast<std::ptrdiff_t>(cy) * p.LineSize[1] + (r.Left >> sx);
+    std::uint8_t *v = p.Data[2] + static_cast<std::ptrdiff_t>(cy) * p.LineSize[2] + (r.Left >> sx);
+    for (int cx = 0; cx < cw; ++cx) {
+      const int cols = std::min(r.Width, (cx + 1) << sx) - (cx << sx);
+      yuv::ChromaFromSums(k, sumB[cx], sumG[cx], sumR[cx], (cols - 1) + (y1 - y0 - 1), u[cx], v[cx]);
     }
   }
 }
@@ -229,13 +233,14 @@ bool TCustomFFmpeg::RunPlannedHook(AVFrame *picture, std::int64_t pts, bool &sto
   TBitmap &bitmap = *customHookHolder_.Bitmap;
   bitmap.SetSize(planes.Width, planes.Height);
   TRgbRow row;
+  std::vector<int> sums;
   for (const THookRect &rect : regions)
     PlanesToBitmap(planes, rect, bitmap, row);
   const bool update = CallCustomHook(bitmap, pts, stopHook);
   // A handler that resized the bitmap gets its drawing dropped rather than misplaced.
   if (update && bitmap.Width() == planes.Width && bitmap.Height() == planes.Height)
     for (const THookRect &rect : regions)
-      BitmapToPlanes(bitmap, rect, planes, row);
+      BitmapToPlanes(bitmap, rect, planes, row, sums);
   return true;
 }
 

@@ -18,6 +18,14 @@
 
 #include "engine/EngineEvents.h"
 
+// Per-pixel passes are built twice on x86-64 with GCC, for AVX2 (32-bit products in
+// vector registers) and for the base instruction set; the loader picks one.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TOVI_PIXEL_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TOVI_PIXEL_CLONES
+#endif
+
 namespace tovi {
 
 struct TYuvMath {
@@ -116,6 +124,27 @@ inline std::int16_t Clip(int v, int lo, int hi) { return static_cast<std::int16_
   for (int i = 0; i < n; ++i)
     luma[i] = static_cast<std::uint8_t>(
         std::clamp(((yb * b[i] + yg * g[i] + yr * r[i] + kHalf) >> 16) + yOffset, yOffset, yMax));
+}
+
+// Each pixel of the row added to the sums of the chroma sample that covers it (the
+// row starts at a whole chroma sample).
+[[gnu::always_inline]] inline void AddToSums(const TRgbRow &row, int n, int shiftX, int *__restrict sumB,
+                                             int *__restrict sumG, int *__restrict sumR) {
+  const std::int16_t *__restrict b = row.B.data();
+  const std::int16_t *__restrict g = row.G.data();
+  const std::int16_t *__restrict r = row.R.data();
+  if (shiftX == 0) {
+    for (int i = 0; i < n; ++i)
+      sumB[i] += b[i], sumG[i] += g[i], sumR[i] += r[i];
+    return;
+  }
+  const int pairs = n / 2;
+  for (int c = 0; c < pairs; ++c) {
+    sumB[c] += b[2 * c] + b[2 * c + 1];
+    sumG[c] += g[2 * c] + g[2 * c + 1];
+    sumR[c] += r[2 * c] + r[2 * c + 1];
+  }
+  if (n & 1) sumB[pairs] += b[n - 1], sumG[pairs] += g[n - 1], sumR[pairs] += r[n - 1];
 }
 
 // num / 2^shift rounded to the nearest, halves away from zero.
