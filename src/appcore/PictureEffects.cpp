@@ -123,9 +123,7 @@ namespace {
 // The mix step of ApplyMix on one row of separate channels. The saturation and grey
 // tables are computed rather than looked up (S[x] = ((x + 1) * s) >> 8 and
 // G[t] = t / 3 - S[t / 3], with t / 3 as (t * 21846) >> 16, exact for t <= 765) so
-// that only the final table is a lookup.
-// The table indices first (vector arithmetic), then the lookups on their own (plain
-// loads from a byte table that stays in the first-level cache).
+// that only the final table is a lookup. Each channel becomes its index into that table.
 [[gnu::always_inline]] inline void MixIndices(std::int16_t *__restrict b, std::int16_t *__restrict g,
                                               std::int16_t *__restrict r, int n, int saturation) {
   for (int i = 0; i < n; ++i) {
@@ -137,13 +135,14 @@ namespace {
   }
 }
 
+// The indices first (vector arithmetic), then the lookups on their own (plain loads from
+// a byte table that stays in the first-level cache).
 [[gnu::always_inline]] inline void MixRow(TRgbRow &row, int n, int saturation, const std::uint8_t *out) {
   MixIndices(row.B.data(), row.G.data(), row.R.data(), n, saturation);
-  std::int16_t *__restrict channel = row.B.data();
-  for (auto *c : {&row.B, &row.G, &row.R}) {
-    channel = c->data();
+  for (auto *channel : {&row.B, &row.G, &row.R}) {
+    std::int16_t *values = channel->data();
     for (int i = 0; i < n; ++i)
-      channel[i] = out[channel[i]];
+      values[i] = out[values[i]];
   }
 }
 
