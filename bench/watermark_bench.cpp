@@ -2,7 +2,8 @@
 // brightness/contrast/saturation, exposure, one text and one picture watermark (a PNG
 // with transparency), against
 // the same conversion without the hook, in the same run. Also the renderer alone on a
-// 720p bitmap, per frame.
+// 720p bitmap, and the adjustments on a 720p picture's planes against the scaler's
+// round trip through the bitmap, per frame.
 //
 // usage: watermark_bench [SOURCE]   (default: $TOVI_FIXTURE_DIR/h264_aac.mp4)
 // The source is first turned into a 720p MPEG-4 clip; both timed conversions read it
@@ -22,7 +23,11 @@
 #include "appcore/ProfileChoices.h"
 #include "appcore/WatermarkRenderer.h"
 #include "converter/Converter.h"
+#include "engine/EngineEvents.h"
 #include "media/Bitmap.h"
+#include "media/EntryPoints.h"
+#include "media/Owners.h"
+#include "media/RGBHolder.h"
 
 using namespace tovi;
 
@@ -153,6 +158,36 @@ int main(int argc, char **argv) {
   });
   const double renderUs = bench::MedianMicros(50, [&] { renderer.Render(frame, hooked, 0); });
 
+  // The adjustments of one 720p 4:2:0 picture: on its planes, against the whole-frame
+  // path (the scaler's round trip through the bitmap with the 24-bit pass between).
+  FramePtr yuv(ff::av_frame_alloc());
+  yuv->format = AV_PIX_FMT_YUV420P;
+  yuv->width = 1280;
+  yuv->height = 720;
+  if (ff::av_frame_get_buffer(yuv.get(), 0) < 0) return 1;
+  for (int c = 0; c < 3; ++c)
+    for (int y = 0; y < (c ? 360 : 720); ++y)
+      for (int x = 0; x < (c ? 640 : 1280); ++x)
+        yuv->data[c][y * yuv->linesize[c] + x] = static_cast<std::uint8_t>(x * (c + 1) + y);
+  THookPlanes planes;
+  for (int c = 0; c < 3; ++c) {
+    planes.Data[c] = yuv->data[c];
+    planes.LineSize[c] = yuv->linesize[c];
+  }
+  planes.Width = 1280;
+  planes.Height = 720;
+  planes.ChromaShiftX = planes.ChromaShiftY = 1;
+  const double planesUs = bench::MedianMicros(50, [&] {
+    ApplyPictureEffects(planes, hooked.Brightness, hooked.Contrast, hooked.Saturation, hooked.Exposure);
+  });
+  TRGBHolder holder;
+  const double roundTripUs = bench::MedianMicros(50, [&] {
+    ConvertToBitmap(holder, yuv.get());
+    ApplyPictureEffects(*holder.Bitmap, hooked.Brightness, hooked.Contrast, hooked.Saturation,
+                        hooked.Exposure);
+    ConvertFromBitmap(holder, yuv.get());
+  });
+
   std::printf("720p clip, %d frames, MPEG-4 at its own size, 1 encoder thread\n", frames);
   std::printf("  without hook            %9.1f ms\n", plainUs / 1000);
   std::printf("  hook (effects+text+pic) %9.1f ms\n", hookUs / 1000);
@@ -162,6 +197,9 @@ int main(int argc, char **argv) {
   if (frames > 0) std::printf("  added per frame         %9.2f ms\n", (hookUs - plainUs) / frames / 1000);
   std::printf("renderer alone per 720p frame: effects %.2f ms, effects + text + picture %.2f ms\n",
               effectsUs / 1000, renderUs / 1000);
+  std::printf("adjustments per 720p 4:2:0 picture: on the planes %.2f ms, scaler round trip + 24-bit pass "
+              "%.2f ms\n",
+              planesUs / 1000, roundTripUs / 1000);
   std::printf("peak RSS %ld KiB\n", bench::PeakRssKiB());
   std::filesystem::remove_all(work);
   return 0;

@@ -280,8 +280,8 @@ bool TConversionQueue::StartConversion(std::vector<TFileRow> &rows, const TStart
   sizeResults_.clear();
   converter_.ClearTasks();
   converter_.SetPreview(true);
-  // The hook handler (HandleCustomHook) also plans each frame: without adjustments only
-  // the watermark boxes go through the 24-bit bitmap.
+  // The hook handler (HandleCustomHook) also plans each frame: the adjustments go on the
+  // YUV planes and only the watermark boxes go through the 24-bit bitmap.
   converter_.SetCustomHookPlanning(true);
 
   const int code = options.ProfileCode ? *options.ProfileCode : settings.FormatCode();
@@ -463,7 +463,7 @@ void TConversionQueue::HandleCustomHook(THookInfo &info, const std::vector<TFile
     return;
   }
   try {
-    renderer_.Render(*info.Bitmap, rec, info.PTS);
+    renderer_.Render(*info.Bitmap, rec, info.PTS, info.Planned);
   } catch (const TWatermarkError &e) {
     // Unreachable in practice: every picture was loaded at the start and stays cached.
     // Should it happen, this frame stays as decoded and hooking ends for the task.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "engine/HookYuvMath.h"
 #include "media/Bitmap.h"
 
 namespace tovi {
@@ -115,6 +116,79 @@ void ApplyPictureEffects(TBitmap &bitmap, int brightness, int contrast, int satu
   std::array<std::uint8_t, 256> exposureTable;
   if (exposure != 0) exposureTable = MakeExposureTable(exposure);
   ApplyMix(bitmap, tables, MixTable(tables, exposure != 0 ? &exposureTable : nullptr));
+}
+
+namespace {
+
+// The mix step of ApplyMix on one row of separate channels. The saturation and grey
+// tables are computed rather than looked up (S[x] = ((x + 1) * s) >> 8 and
+// G[t] = t / 3 - S[t / 3], with t / 3 as (t * 21846) >> 16, exact for t <= 765) so
+// that only the final table is a lookup. Each channel becomes its index into that table.
+[[gnu::always_inline]] inline void MixIndices(std::int16_t *__restrict b, std::int16_t *__restrict g,
+                                              std::int16_t *__restrict r, int n, int saturation) {
+  for (int i = 0; i < n; ++i) {
+    const int third = ((b[i] + g[i] + r[i]) * 21846) >> 16;
+    const int m = third - (((third + 1) * saturation) >> 8);
+    b[i] = static_cast<std::int16_t>(m + (((b[i] + 1) * saturation) >> 8));
+    g[i] = static_cast<std::int16_t>(m + (((g[i] + 1) * saturation) >> 8));
+    r[i] = static_cast<std::int16_t>(m + (((r[i] + 1) * saturation) >> 8));
+  }
+}
+
+// The indices first (vector arithmetic), then the lookups on their own (plain loads from
+// a byte table that stays in the first-level cache).
+[[gnu::always_inline]] inline void MixRow(TRgbRow &row, int n, int saturation, const std::uint8_t *out) {
+  MixIndices(row.B.data(), row.G.data(), row.R.data(), n, saturation);
+  for (auto *channel : {&row.B, &row.G, &row.R}) {
+    std::int16_t *values = channel->data();
+    for (int i = 0; i < n; ++i)
+      values[i] = out[values[i]];
+  }
+}
+
+// The pass over the planes.
+TOVI_PIXEL_CLONES void AdjustPlanes(THookPlanes &p, int saturation, const std::uint8_t *out) {
+  const TYuvMath k(p.FullRange);
+  const int sx = p.ChromaShiftX, sy = p.ChromaShiftY, w = p.Width;
+  const int chromaWidth = (w + (1 << sx) - 1) >> sx;
+  TRgbRow row;
+  row.Resize(w);
+  std::vector<int> sumB(static_cast<std::size_t>(chromaWidth)), sumG(sumB.size()), sumR(sumB.size());
+  for (int cy = 0; cy < (p.Height + (1 << sy) - 1) >> sy; ++cy) {
+    const int y0 = cy << sy, y1 = std::min(p.Height, y0 + (1 << sy));
+    std::fill(sumB.begin(), sumB.end(), 0);
+    std::fill(sumG.begin(), sumG.end(), 0);
+    std::fill(sumR.begin(), sumR.end(), 0);
+    // Every row of the chroma row is converted before the chroma is overwritten.
+    for (int y = y0; y < y1; ++y) {
+      yuv::RowToRgb(p, k, y, 0, w, row);
+      MixRow(row, w, saturation, out);
+      yuv::RgbToLuma(row, k, w, p.Data[0] + static_cast<std::ptrdiff_t>(y) * p.LineSize[0]);
+      yuv::AddToSums(row, w, sx, sumB.data(), sumG.data(), sumR.data());
+    }
+    std::uint8_t *u = p.Data[1] + static_cast<std::ptrdiff_t>(cy) * p.LineSize[1];
+    std::uint8_t *v = p.Data[2] + static_cast<std::ptrdiff_t>(cy) * p.LineSize[2];
+    for (int cx = 0; cx < chromaWidth; ++cx) {
+      const int cols = std::min(w, (cx + 1) << sx) - (cx << sx);
+      const auto c = static_cast<std::size_t>(cx);
+      yuv::ChromaFromSums(k, sumB[c], sumG[c], sumR[c], (cols - 1) + (y1 - y0 - 1), u[cx], v[cx]);
+    }
+  }
+}
+
+} // namespace
+
+void ApplyPictureEffects(THookPlanes &p, int brightness, int contrast, int saturation, int exposure) {
+  const bool color = brightness != 255 || contrast != 0 || saturation != 255;
+  if ((!color && exposure == 0) || p.Width <= 0 || p.Height <= 0) return;
+  // Neutral colour tables map every channel to itself, so exposure alone goes through
+  // the same mix with them.
+  const TColorTables tables =
+      color ? MakeColorTables(brightness, contrast, saturation) : MakeColorTables(255, 0, 255);
+  std::array<std::uint8_t, 256> exposureTable;
+  if (exposure != 0) exposureTable = MakeExposureTable(exposure);
+  const TMixTable mix = MixTable(tables, exposure != 0 ? &exposureTable : nullptr);
+  AdjustPlanes(p, color ? std::clamp(saturation, 0, 512) : 255, mix.data() + kMixOffset);
 }
 
 void BlendBitmap(TBitmap &frame, const TBitmap &source, int x, int y, int opacity,

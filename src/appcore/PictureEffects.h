@@ -11,6 +11,7 @@
 namespace tovi {
 
 class TBitmap;
+struct THookPlanes;
 
 // The tables of the brightness/contrast/saturation pass.
 struct TColorTables {
@@ -32,6 +33,11 @@ void ApplyExposureTable(TBitmap &bitmap, const std::array<std::uint8_t, 256> &ta
 // when any of the three differs from neutral, then exposure when it is not 0. Neutral
 // values leave every pixel untouched.
 void ApplyPictureEffects(TBitmap &bitmap, int brightness, int contrast, int saturation, int exposure);
+// The same adjustments straight on an 8-bit planar YUV picture, in one pass that gives
+// what the 24-bit pass gives between the hook's own conversions (the region path's
+// BT.601 math): each pixel to B, G, R, the same tables (each channel clipped as there),
+// back to luma, each chroma sample from the mean of the adjusted pixels it covers.
+void ApplyPictureEffects(THookPlanes &planes, int brightness, int contrast, int saturation, int exposure);
 
 // Blends `source` onto `frame` with its top-left corner at (x, y) (either may be
 // negative; what falls outside the frame is clipped): each channel becomes

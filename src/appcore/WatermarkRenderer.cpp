@@ -150,32 +150,33 @@ const TBitmap &TWatermarkRenderer::Picture(const std::string &fileName) { return
 
 void TWatermarkRenderer::Plan(const TlvFilesRecord &record, std::int64_t ptsUs, THookPlanes *planes,
                               THookPlan &plan) {
-  // The adjustments are the bitmap pass's: done on YUV they drift from it where channels
-  // clip (saturated colours), which the output preview would not show.
-  if (!planes || record.Brightness != 255 || record.Contrast != 0 || record.Saturation != 255 ||
-      record.Exposure != 0)
-    return;
-  plan.Regions.clear();
+  if (!planes) return;
+  std::vector<THookRect> regions;
   for (const TWmRec &mark : record.Watermarks) {
     if (!mark.CoversTime(ptsUs)) continue;
     if (mark.Kind == TWmRec::wkText) {
       if (!mark.Text.empty())
-        plan.Regions.push_back({mark.TextLeft, mark.TextTop, mark.TextWidth, mark.TextHeight});
+        regions.push_back({mark.TextLeft, mark.TextTop, mark.TextWidth, mark.TextHeight});
     } else if (!mark.PictureFile.empty()) {
       try {
         const TBitmap &picture = Load(mark.PictureFile).Pixels;
-        plan.Regions.push_back({mark.PictureLeft, mark.PictureTop, picture.Width(), picture.Height()});
+        regions.push_back({mark.PictureLeft, mark.PictureTop, picture.Width(), picture.Height()});
       } catch (const TWatermarkError &) {
-        plan.Regions.clear();
         return; // whole frame: Render meets the error and reports it
       }
     }
   }
+  // The adjustments go on the planes in the bitmap pass's own math, so that only the
+  // watermark boxes still need the bitmap (Render then skips the adjustments).
+  ApplyPictureEffects(*planes, record.Brightness, record.Contrast, record.Saturation, record.Exposure);
+  plan.Regions = std::move(regions);
   plan.WholeFrame = false;
 }
 
-void TWatermarkRenderer::Render(TBitmap &frame, const TlvFilesRecord &record, std::int64_t ptsUs) {
-  ApplyPictureEffects(frame, record.Brightness, record.Contrast, record.Saturation, record.Exposure);
+void TWatermarkRenderer::Render(TBitmap &frame, const TlvFilesRecord &record, std::int64_t ptsUs,
+                                const THookPlan *planned) {
+  if (!planned || planned->WholeFrame)
+    ApplyPictureEffects(frame, record.Brightness, record.Contrast, record.Saturation, record.Exposure);
   for (const TWmRec &mark : record.Watermarks) {
     if (!mark.CoversTime(ptsUs)) continue;
     if (mark.Kind == TWmRec::wkText) {

@@ -42,14 +42,17 @@ public:
   TWatermarkRenderer &operator=(const TWatermarkRenderer &) = delete;
 
   // One converted frame at `ptsUs`: the record's adjustments, then every watermark
-  // whose time range covers the frame, in list order (later ones on top). Throws
-  // TWatermarkError for a picture file that cannot be loaded.
-  void Render(TBitmap &frame, const TlvFilesRecord &record, std::int64_t ptsUs);
+  // whose time range covers the frame, in list order (later ones on top). `planned` is
+  // the plan the frame was converted by: one Plan filled (not whole frame) has put the
+  // adjustments on the planes already. Throws TWatermarkError for a picture file that
+  // cannot be loaded.
+  void Render(TBitmap &frame, const TlvFilesRecord &record, std::int64_t ptsUs,
+              const THookPlan *planned = nullptr);
 
-  // The engine's planning step for one frame: on a YUV picture (`planes` not null) of a
-  // record without adjustments only the boxes of the watermarks covering the frame go
-  // through the bitmap. Otherwise, or when a picture cannot be loaded (Render reports
-  // it), the plan stays whole frame.
+  // The engine's planning step for one frame: on a YUV picture (`planes` not null) the
+  // adjustments are applied to the planes and only the boxes of the watermarks covering
+  // the frame go through the bitmap. Otherwise, or when a picture cannot be loaded
+  // (Render reports it), the plan stays whole frame and the planes are untouched.
   void Plan(const TlvFilesRecord &record, std::int64_t ptsUs, THookPlanes *planes, THookPlan &plan);
 
   // Draws one text watermark (its box at TextLeft/TextTop, TextWidth x TextHeight).

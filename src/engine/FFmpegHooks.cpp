@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <vector>
 
 #include "engine/FFmpeg.h"
+#include "engine/HookYuvMath.h"
 #include "media/EntryPoints.h"
 #include "media/FFmpegLoader.h"
 
@@ -101,75 +103,50 @@ bool AlignRect(const THookPlanes &p, THookRect &rect) {
   return true;
 }
 
-// BT.601 in 16-bit fixed point (the colours the scaler gives these pictures by default).
-struct TYuvMath {
-  explicit TYuvMath(bool fullRange) {
-    const double ys = fullRange ? 1.0 : 219.0 / 255, cs = fullRange ? 1.0 : 224.0 / 255;
-    const auto fx = [](double v) { return static_cast<int>(std::lround(v * 65536)); };
-    YOffset = fullRange ? 0 : 16;
-    YMax = fullRange ? 255 : 235;
-    CMax = fullRange ? 255 : 240;
-    YScale = fx(1 / ys);
-    Rv = fx(1.402 / cs), Gu = fx(0.344136 / cs), Gv = fx(0.714136 / cs), Bu = fx(1.772 / cs);
-    Yr = fx(0.299 * ys), Yg = fx(0.587 * ys), Yb = fx(0.114 * ys);
-    Ur = fx(-0.168736 * cs), Ug = fx(-0.331264 * cs), Ub = fx(0.5 * cs);
-    Vr = fx(0.5 * cs), Vg = fx(-0.418688 * cs), Vb = fx(-0.081312 * cs);
-  }
-  int YOffset, YMax, CMax, YScale, Rv, Gu, Gv, Bu, Yr, Yg, Yb, Ur, Ug, Ub, Vr, Vg, Vb;
-};
-
-constexpr int kHalf = 1 << 15;
-
-std::uint8_t Clip(int v, int lo, int hi) { return static_cast<std::uint8_t>(std::clamp(v, lo, hi)); }
-
-// num / den rounded to the nearest, halves away from zero (den > 0).
-int DivRound(int num, int den) { return num >= 0 ? (num + den / 2) / den : -((-num + den / 2) / den); }
-
 // The region of the planes into the same place of the bitmap (the picture's size).
-void PlanesToBitmap(const THookPlanes &p, const THookRect &r, TBitmap &bitmap) {
+TOVI_PIXEL_CLONES void PlanesToBitmap(const THookPlanes &p, const THookRect &r, TBitmap &bitmap,
+                                      TRgbRow &row) {
   const TYuvMath k(p.FullRange);
+  row.Resize(r.Width);
   for (int y = r.Top; y < r.Top + r.Height; ++y) {
-    const std::uint8_t *luma = p.Data[0] + static_cast<std::ptrdiff_t>(y) * p.LineSize[0];
-    const std::uint8_t *u = p.Data[1] + static_cast<std::ptrdiff_t>(y >> p.ChromaShiftY) * p.LineSize[1];
-    const std::uint8_t *v = p.Data[2] + static_cast<std::ptrdiff_t>(y >> p.ChromaShiftY) * p.LineSize[2];
+    yuv::RowToRgb(p, k, y, r.Left, r.Width, row);
     std::uint8_t *out = bitmap.ScanLine(y) + static_cast<std::ptrdiff_t>(r.Left) * 3;
-    for (int x = r.Left; x < r.Left + r.Width; ++x, out += 3) {
-      const int yy = (luma[x] - k.YOffset) * k.YScale + kHalf;
-      const int cu = u[x >> p.ChromaShiftX] - 128, cv = v[x >> p.ChromaShiftX] - 128;
-      out[0] = Clip((yy + k.Bu * cu) >> 16, 0, 255);
-      out[1] = Clip((yy - k.Gu * cu - k.Gv * cv) >> 16, 0, 255);
-      out[2] = Clip((yy + k.Rv * cv) >> 16, 0, 255);
+    for (int i = 0; i < r.Width; ++i, out += 3) {
+      out[0] = static_cast<std::uint8_t>(row.B[static_cast<std::size_t>(i)]);
+      out[1] = static_cast<std::uint8_t>(row.G[static_cast<std::size_t>(i)]);
+      out[2] = static_cast<std::uint8_t>(row.R[static_cast<std::size_t>(i)]);
     }
   }
 }
 
 // The bitmap's region back into the planes: luma per pixel, each chroma sample from the
 // mean colour of the pixels it covers. `r` is aligned to whole chroma samples.
-void BitmapToPlanes(const TBitmap &bitmap, const THookRect &r, THookPlanes &p) {
+TOVI_PIXEL_CLONES void BitmapToPlanes(const TBitmap &bitmap, const THookRect &r, THookPlanes &p, TRgbRow &row,
+                                      std::vector<int> &sums) {
   const TYuvMath k(p.FullRange);
-  for (int y = r.Top; y < r.Top + r.Height; ++y) {
-    const std::uint8_t *in = bitmap.ScanLine(y) + static_cast<std::ptrdiff_t>(r.Left) * 3;
-    std::uint8_t *luma = p.Data[0] + static_cast<std::ptrdiff_t>(y) * p.LineSize[0];
-    for (int x = r.Left; x < r.Left + r.Width; ++x, in += 3)
-      luma[x] =
-          Clip(((k.Yb * in[0] + k.Yg * in[1] + k.Yr * in[2] + kHalf) >> 16) + k.YOffset, k.YOffset, k.YMax);
-  }
   const int sx = p.ChromaShiftX, sy = p.ChromaShiftY;
-  const int cmin = p.FullRange ? 0 : 16;
+  const int cw = (r.Width + (1 << sx) - 1) >> sx;
+  row.Resize(r.Width);
+  sums.resize(static_cast<std::size_t>(cw) * 3);
+  int *sumB = sums.data(), *sumG = sumB + cw, *sumR = sumG + cw;
   for (int cy = r.Top >> sy; cy < (r.Top + r.Height + (1 << sy) - 1) >> sy; ++cy) {
     const int y0 = cy << sy, y1 = std::min(r.Top + r.Height, y0 + (1 << sy));
-    std::uint8_t *u = p.Data[1] + static_cast<std::ptrdiff_t>(cy) * p.LineSize[1];
-    std::uint8_t *v = p.Data[2] + static_cast<std::ptrdiff_t>(cy) * p.LineSize[2];
-    for (int cx = r.Left >> sx; cx < (r.Left + r.Width + (1 << sx) - 1) >> sx; ++cx) {
-      const int x0 = cx << sx, x1 = std::min(r.Left + r.Width, x0 + (1 << sx));
-      int b = 0, g = 0, red = 0;
-      for (int y = y0; y < y1; ++y)
-        for (const std::uint8_t *px = bitmap.ScanLine(y) + x0 * 3; px < bitmap.ScanLine(y) + x1 * 3; px += 3)
-          b += px[0], g += px[1], red += px[2];
-      const int n = (y1 - y0) * (x1 - x0);
-      // Sums of up to four pixels: the coefficients stay well inside int.
-      u[cx] = Clip(128 + DivRound(k.Ub * b + k.Ug * g + k.Ur * red, 65536 * n), cmin, k.CMax);
-      v[cx] = Clip(128 + DivRound(k.Vb * b + k.Vg * g + k.Vr * red, 65536 * n), cmin, k.CMax);
+    std::fill(sums.begin(), sums.end(), 0);
+    for (int y = y0; y < y1; ++y) {
+      const std::uint8_t *in = bitmap.ScanLine(y) + static_cast<std::ptrdiff_t>(r.Left) * 3;
+      for (int i = 0; i < r.Width; ++i, in += 3) {
+        row.B[static_cast<std::size_t>(i)] = in[0];
+        row.G[static_cast<std::size_t>(i)] = in[1];
+        row.R[static_cast<std::size_t>(i)] = in[2];
+      }
+      yuv::RgbToLuma(row, k, r.Width, p.Data[0] + static_cast<std::ptrdiff_t>(y) * p.LineSize[0] + r.Left);
+      yuv::AddToSums(row, r.Width, sx, sumB, sumG, sumR);
+    }
+    std::uint8_t *u = p.Data[1] + static_cast<std::ptrdiff_t>(cy) * p.LineSize[1] + (r.Left >> sx);
+    std::uint8_t *v = p.Data[2] + static_cast<std::ptrdiff_t>(cy) * p.LineSize[2] + (r.Left >> sx);
+    for (int cx = 0; cx < cw; ++cx) {
+      const int cols = std::min(r.Width, (cx + 1) << sx) - (cx << sx);
+      yuv::ChromaFromSums(k, sumB[cx], sumG[cx], sumR[cx], (cols - 1) + (y1 - y0 - 1), u[cx], v[cx]);
     }
   }
 }
@@ -255,13 +232,15 @@ bool TCustomFFmpeg::RunPlannedHook(AVFrame *picture, std::int64_t pts, bool &sto
   if (!customHookHolder_.Bitmap) customHookHolder_.Bitmap = std::make_unique<TBitmap>();
   TBitmap &bitmap = *customHookHolder_.Bitmap;
   bitmap.SetSize(planes.Width, planes.Height);
+  TRgbRow row;
+  std::vector<int> sums;
   for (const THookRect &rect : regions)
-    PlanesToBitmap(planes, rect, bitmap);
+    PlanesToBitmap(planes, rect, bitmap, row);
   const bool update = CallCustomHook(bitmap, pts, stopHook);
   // A handler that resized the bitmap gets its drawing dropped rather than misplaced.
   if (update && bitmap.Width() == planes.Width && bitmap.Height() == planes.Height)
     for (const THookRect &rect : regions)
-      BitmapToPlanes(bitmap, rect, planes);
+      BitmapToPlanes(bitmap, rect, planes, row, sums);
   return true;
 }
 

@@ -1,11 +1,17 @@
 // Picture adjustments and the blend, checked on real pixel values.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
 #include "appcore/PictureEffects.h"
+#include "engine/EngineEvents.h"
 #include "media/Bitmap.h"
+#include "media/EntryPoints.h"
+#include "media/FFmpegLoader.h"
+#include "media/Owners.h"
+#include "media/RGBHolder.h"
 
 using namespace tovi;
 
@@ -115,6 +121,105 @@ TEST(Effects, OnePassEqualsColourThenExposure) {
   ApplyPictureEffects(wild, 9000, 400, 9000, 0);
   ApplyPictureEffects(held, 512, 99, 512, 0);
   EXPECT_TRUE(SamePixels(wild, held));
+}
+
+namespace {
+
+// A 4:2:0 picture made from `bitmap` by the scaler, as a decoder would hand it over.
+FramePtr ToPicture(TRGBHolder &holder, const TBitmap &bitmap) {
+  FramePtr frame(ff::av_frame_alloc());
+  frame->format = AV_PIX_FMT_YUV420P;
+  frame->width = bitmap.Width();
+  frame->height = bitmap.Height();
+  if (ff::av_frame_get_buffer(frame.get(), 0) < 0) return nullptr;
+  holder.Bitmap = std::make_unique<TBitmap>(bitmap.Width(), bitmap.Height());
+  std::memcpy(holder.Bitmap->Bits(), bitmap.Bits(), bitmap.SizeBytes());
+  return ConvertFromBitmap(holder, frame.get()) ? std::move(frame) : nullptr;
+}
+
+FramePtr Clone(const AVFrame *picture) {
+  FramePtr copy(ff::av_frame_alloc());
+  copy->format = picture->format;
+  copy->width = picture->width;
+  copy->height = picture->height;
+  if (ff::av_frame_get_buffer(copy.get(), 0) < 0) return nullptr;
+  ff::av_image_copy(copy->data, copy->linesize, const_cast<const std::uint8_t **>(picture->data),
+                    picture->linesize, AV_PIX_FMT_YUV420P, picture->width, picture->height);
+  return copy;
+}
+
+// The picture as a player shows it.
+void Shown(TRGBHolder &holder, const AVFrame *picture, TBitmap &shown) {
+  ASSERT_TRUE(ConvertToBitmap(holder, picture));
+  Copy(*holder.Bitmap, shown);
+}
+
+THookPlanes PlanesOf(AVFrame *picture) {
+  THookPlanes planes;
+  for (int c = 0; c < 3; ++c) {
+    planes.Data[c] = picture->data[c];
+    planes.LineSize[c] = picture->linesize[c];
+  }
+  planes.Width = picture->width;
+  planes.Height = picture->height;
+  planes.ChromaShiftX = planes.ChromaShiftY = 1;
+  return planes;
+}
+
+} // namespace
+
+// The adjustments done on the YUV planes look as the 24-bit pass between two scaler
+// conversions made them look (which the output preview shows): saturated colours,
+// where every channel clips, are where a pass that works on Y, U and V alone drifts.
+TEST(Effects, OnThePlanesTheyLookAsOnTheBitmap) {
+  ASSERT_TRUE(TFFmpegLoader::Instance().LoadLibraries(CONVERTER_LIBRARIES))
+      << TFFmpegLoader::Instance().LastErrorText();
+  // Odd size: the last chroma column and row cover a single pixel.
+  TBitmap source(161, 121);
+  const std::uint8_t bars[8][3] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
+                                   {255, 0, 255},   {0, 0, 255},   {255, 0, 0},   {0, 0, 0}};
+  for (int y = 0; y < source.Height(); ++y)
+    for (int x = 0; x < source.Width(); ++x)
+      for (int c = 0; c < 3; ++c)
+        source.ScanLine(y)[x * 3 + c] = y < 80 ? bars[std::min(x / 20, 7)][c] // colour bars, BGR
+                                               : static_cast<std::uint8_t>(64 + x * 4 / 5); // grey ramp
+  TRGBHolder holder;
+  const FramePtr decoded = ToPicture(holder, source);
+  ASSERT_TRUE(decoded);
+  TBitmap before, expected, got;
+  Shown(holder, decoded.get(), before);
+  struct TCase {
+    int Brightness, Contrast, Saturation, Exposure;
+  };
+  for (const TCase k : {TCase{400, 60, 450, 120}, TCase{330, 40, 150, 60}, TCase{160, -50, 480, -100}}) {
+    SCOPED_TRACE(testing::Message() << k.Brightness << " " << k.Contrast << " " << k.Saturation << " "
+                                    << k.Exposure);
+    // The whole-frame path: to the bitmap, the 24-bit pass, back.
+    const FramePtr old = Clone(decoded.get());
+    ASSERT_TRUE(old && ConvertToBitmap(holder, old.get()));
+    ApplyPictureEffects(*holder.Bitmap, k.Brightness, k.Contrast, k.Saturation, k.Exposure);
+    ASSERT_TRUE(ConvertFromBitmap(holder, old.get()));
+    const FramePtr planed = Clone(decoded.get());
+    ASSERT_TRUE(planed);
+    THookPlanes planes = PlanesOf(planed.get());
+    ApplyPictureEffects(planes, k.Brightness, k.Contrast, k.Saturation, k.Exposure);
+    Shown(holder, old.get(), expected);
+    Shown(holder, planed.get(), got);
+    int worst = 0;
+    long changed = 0;
+    for (int y = 0; y < got.Height(); ++y)
+      for (int i = 0; i < got.Width() * 3; ++i) {
+        // Left out: 5 pixels either side of a colour edge, where the scaler's own
+        // bicubic chroma filters decide, and the last columns, which the scaler gives
+        // a colour cast in an odd-width picture (already before any adjustment).
+        if (const int x = i / 3; (y < 80 && (x % 20 < 5 || x % 20 > 14)) || std::abs(y - 80) < 8 || x > 156)
+          continue;
+        worst = std::max(worst, std::abs(got.ScanLine(y)[i] - expected.ScanLine(y)[i]));
+        changed += std::abs(got.ScanLine(y)[i] - before.ScanLine(y)[i]);
+      }
+    EXPECT_LE(worst, 4);
+    EXPECT_GT(changed / (got.Width() * got.Height() * 3), 20); // far from the unadjusted picture
+  }
 }
 
 TEST(Blend, OpacityRangeAndClippingOnEveryEdge) {
