@@ -165,8 +165,7 @@ struct TJobSettings {
   bool ExitOnError = false;
   bool UsingVideoHooks = false;
   int Verbose = 1;
-  int ThreadCount = 1;          // decoder/encoder threads
-  bool ThreadCountAuto = false; // ThreadCount came from "every core" (0)
+  int ThreadCount = 1; // decoder/encoder threads
   bool InputSync = false;
   std::int64_t LimitFileSizeBytes = 0; // 0 = none
   bool ForceFps = false;

@@ -179,7 +179,6 @@ void TCustomFFmpeg::AddMetadata(const std::string &key, const std::string &value
 
 void TCustomFFmpeg::SetThreadCount(int count) {
   if (count < 0) throw FFmpegException::Fmt("Invalid thread count %d", count);
-  job_.ThreadCountAuto = count == 0;
   if (count == 0) {
     const unsigned cores = std::thread::hardware_concurrency();
     count = cores > 0 ? static_cast<int>(cores) : 1;

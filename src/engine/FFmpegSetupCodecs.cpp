@@ -341,12 +341,7 @@ void TCustomFFmpeg::OpenEncoders(TTranscodeTables &t) {
                                            int(enc->codec_id), ost.FileIndex, ost.StreamIndex, type.c_str())
                           .Message());
     if (joinMode_) ost.SavedCodecId = codec->id;
-    // An encoder library with a thread pool of its own (x264, x265, libvpx, SVT-AV1)
-    // sizes it better than a bare core count when every core is wanted: x264 takes
-    // half again as many frame threads as cores, so that one waiting on its neighbour
-    // or the look-ahead leaves no core idle.
-    enc->thread_count =
-        job_.ThreadCountAuto && (codec->capabilities & AV_CODEC_CAP_OTHER_THREADS) ? 0 : job_.ThreadCount;
+    enc->thread_count = job_.ThreadCount;
     // Subtitle encoders want a time base (times are in us); text ones also the style
     // header the decoder of their source made.
     if (enc->codec_type == AVMEDIA_TYPE_SUBTITLE && (enc->time_base.num <= 0 || enc->time_base.den <= 0))
