@@ -19,8 +19,10 @@
 #include "engine/EngineEvents.h"
 
 // Per-pixel passes are built twice on x86-64 with GCC, for AVX2 (32-bit products in
-// vector registers) and for the base instruction set; the loader picks one.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// vector registers) and for the base instruction set; the loader picks one. Not under
+// ThreadSanitizer: the loader runs the choosing function before the sanitizer's run-time
+// is set up, and its instrumented code crashes the program at start.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define TOVI_PIXEL_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define TOVI_PIXEL_CLONES
