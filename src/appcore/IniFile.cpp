@@ -31,8 +31,12 @@ std::vector<std::string> ReadLines(const std::string &fileName) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(line);
   }
-  // A UTF-8 byte order mark written by some editors is not part of the first name.
-  if (!lines.empty() && lines[0].rfind("\xEF\xBB\xBF", 0) == 0) lines[0].erase(0, 3);
+  // A UTF-8 byte order mark written by some editors is not part of the first name; nor
+  // is a second one that a tool prepended to a file that already had one. Every mark
+  // goes: the file is written back without them, and what it reads as must not change
+  // with that.
+  while (!lines.empty() && lines[0].rfind("\xEF\xBB\xBF", 0) == 0)
+    lines[0].erase(0, 3);
   return lines;
 }
 

@@ -145,6 +145,20 @@ TEST(IniFile, SectionNamesMatchWithoutTheBlanksAroundThem) {
   EXPECT_TRUE(ini.ReadSections().empty());
 }
 
+// Editors put a byte order mark before the first line, and a tool that prepends one to a
+// file that has one leaves two. The file must read the same before and after a write.
+TEST(IniFile, ByteOrderMarksBeforeTheFirstSectionReadTheSameAfterAWrite) {
+  ConfigFolder cfg;
+  const std::string file = cfg.File("x.ini");
+  std::ofstream(file, std::ios::binary) << "\xEF\xBB\xBF\xEF\xBB\xBF[General]\nkey=1\n";
+  TIniFile ini(file);
+  EXPECT_EQ(ini.ReadSections(), std::vector<std::string>{"General"});
+  EXPECT_EQ(ini.ReadInteger("General", "key", 0), 1);
+  ASSERT_TRUE(ini.WriteString("Other", "k", "v"));
+  EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"General", "Other"}));
+  EXPECT_EQ(ini.ReadInteger("General", "key", 0), 1);
+}
+
 TEST(IniFile, UnwritableFolderFailsTheWrite) {
   TIniFile ini("/nonexistent-folder-tovi/x.ini");
   EXPECT_FALSE(ini.WriteString("a", "b", "c"));
