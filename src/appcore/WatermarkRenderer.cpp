@@ -151,17 +151,18 @@ const TBitmap &TWatermarkRenderer::Picture(const std::string &fileName) { return
 void TWatermarkRenderer::Plan(const TlvFilesRecord &record, std::int64_t ptsUs, THookPlanes *planes,
                               THookPlan &plan) {
   if (!planes) return;
-  std::vector<THookRect> regions;
+  plan.Regions.clear();
   for (const TWmRec &mark : record.Watermarks) {
     if (!mark.CoversTime(ptsUs)) continue;
     if (mark.Kind == TWmRec::wkText) {
       if (!mark.Text.empty())
-        regions.push_back({mark.TextLeft, mark.TextTop, mark.TextWidth, mark.TextHeight});
+        plan.Regions.push_back({mark.TextLeft, mark.TextTop, mark.TextWidth, mark.TextHeight});
     } else if (!mark.PictureFile.empty()) {
       try {
         const TBitmap &picture = Load(mark.PictureFile).Pixels;
-        regions.push_back({mark.PictureLeft, mark.PictureTop, picture.Width(), picture.Height()});
+        plan.Regions.push_back({mark.PictureLeft, mark.PictureTop, picture.Width(), picture.Height()});
       } catch (const TWatermarkError &) {
+        plan.Regions.clear();
         return; // whole frame: Render meets the error and reports it
       }
     }
@@ -169,7 +170,6 @@ void TWatermarkRenderer::Plan(const TlvFilesRecord &record, std::int64_t ptsUs, 
   // The adjustments go on the planes in the bitmap pass's own math, so that only the
   // watermark boxes still need the bitmap (Render then skips the adjustments).
   ApplyPictureEffects(*planes, record.Brightness, record.Contrast, record.Saturation, record.Exposure);
-  plan.Regions = std::move(regions);
   plan.WholeFrame = false;
 }
 

@@ -18,12 +18,12 @@ int ScalerSlack(int width) { return FFALIGN(width * 3, kBufferAlign) + 64; }
 } // namespace
 
 SwsContext *TScalerCache::Get(int srcWidth, int srcHeight, AVPixelFormat srcFormat, int dstWidth,
-                              int dstHeight, AVPixelFormat dstFormat) {
-  const int key[6] = {srcWidth, srcHeight, srcFormat, dstWidth, dstHeight, dstFormat};
+                              int dstHeight, AVPixelFormat dstFormat, int flags) {
+  const int key[7] = {srcWidth, srcHeight, srcFormat, dstWidth, dstHeight, dstFormat, flags};
   if (context_ && std::equal(std::begin(key), std::end(key), std::begin(key_))) return context_.get();
   // sws_getCachedContext frees the context it is given when it cannot reuse it.
   context_.reset(ff::sws_getCachedContext(context_.release(), srcWidth, srcHeight, srcFormat, dstWidth,
-                                          dstHeight, dstFormat, SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                          dstHeight, dstFormat, flags, nullptr, nullptr, nullptr));
   std::copy(std::begin(key), std::end(key), std::begin(key_));
   return context_.get();
 }

@@ -22,10 +22,10 @@ namespace tovi {
 // again, so it would build a new context for every frame.
 class TScalerCache {
 public:
-  // The context for this conversion with bicubic scaling, made when the conversion
-  // differs from the last one; null when none can be made.
+  // The context for this conversion with `flags` (bicubic scaling unless told), made when
+  // the conversion differs from the last one; null when none can be made.
   SwsContext *Get(int srcWidth, int srcHeight, AVPixelFormat srcFormat, int dstWidth, int dstHeight,
-                  AVPixelFormat dstFormat);
+                  AVPixelFormat dstFormat, int flags = SWS_BICUBIC);
   void reset() { context_.reset(); }
   // Forgets the context without freeing it (the library that would free it is gone).
   void abandon() { (void)context_.release(); }
@@ -34,7 +34,7 @@ public:
 
 private:
   SwsContextPtr context_;
-  int key_[6] = {};
+  int key_[7] = {};
 };
 
 struct TRGBHolder {

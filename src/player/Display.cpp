@@ -244,19 +244,14 @@ void UploadRgb(TDisplaySurface &surface, const std::uint8_t *const planes[4], co
     if (surface.texture) ff::SDL_SetTextureBlendMode(surface.texture.get(), SDL_BLENDMODE_NONE);
   }
   if (!surface.texture) return;
-  const int key[5] = {width, height, AV_PIX_FMT_YUV420P, rect.w, rect.h};
-  if (!surface.scaler || !std::equal(std::begin(key), std::end(key), std::begin(surface.scalerKey))) {
-    surface.scaler.reset(ff::sws_getContext(width, height, AV_PIX_FMT_YUV420P, rect.w, rect.h,
-                                            surface.rgbPixFmt, kPreviewScalerFlags, nullptr, nullptr,
-                                            nullptr));
-    std::copy(std::begin(key), std::end(key), std::begin(surface.scalerKey));
-  }
+  SwsContext *scaler = surface.scaler.Get(width, height, AV_PIX_FMT_YUV420P, rect.w, rect.h,
+                                          surface.rgbPixFmt, kPreviewScalerFlags);
   void *pixels = nullptr;
   int pitch = 0;
-  if (!surface.scaler || ff::SDL_LockTexture(surface.texture.get(), nullptr, &pixels, &pitch) != 0) return;
+  if (!scaler || ff::SDL_LockTexture(surface.texture.get(), nullptr, &pixels, &pitch) != 0) return;
   std::uint8_t *dst[4] = {static_cast<std::uint8_t *>(pixels), nullptr, nullptr, nullptr};
   const int dstStride[4] = {pitch, 0, 0, 0};
-  const bool done = ff::sws_scale(surface.scaler.get(), planes, linesize, 0, height, dst, dstStride) > 0;
+  const bool done = ff::sws_scale(scaler, planes, linesize, 0, height, dst, dstStride) > 0;
   ff::SDL_UnlockTexture(surface.texture.get());
   if (done) {
     surface.drawnWidth = rect.w;

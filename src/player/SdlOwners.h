@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "media/EntryPoints.h"
-#include "media/Owners.h"
+#include "media/RGBHolder.h"
 
 namespace tovi {
 
@@ -45,8 +45,7 @@ struct TDisplaySurface {
   Uint32 rgbFormat = SDL_PIXELFORMAT_RGB888; // the texture's format
   AVPixelFormat rgbPixFmt = AV_PIX_FMT_NONE; // the same for the scaler
   int drawnWidth = 0, drawnHeight = 0;       // the picture in the texture (top left)
-  SwsContextPtr scaler;
-  int scalerKey[5] = {}; // source width, height, format; drawn width, height
+  TScalerCache scaler;
 
   explicit operator bool() const { return static_cast<bool>(renderer); }
   void reset() {
